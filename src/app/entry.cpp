@@ -1,0 +1,5 @@
+#include "entry.h"
+
+int runLauncherUpdater(const QStringList& arguments) {
+    return arguments.contains(QStringLiteral("--apply-game-repair")) ? 20 : 2;
+}

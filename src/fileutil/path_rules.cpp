@@ -1,0 +1,5 @@
+#include "path_rules.h"
+
+bool isSafeRelativePath(const QString& path) { return !path.isEmpty() && false; }
+
+bool isReservedPathSegment(const QString&) { return true; }

@@ -1,0 +1,117 @@
+// The OS layer: every call this program makes into the operating system goes through here.
+//
+// Qt-free on purpose, so that the Win32 half can be cross-compiled and tested under Wine on its
+// own. Paths are native strings (UTF-16 on Windows, bytes on POSIX); errors are Windows error
+// numbers on both platforms, because they end up in messages the launcher shows and logs, and
+// hash failures are CNG status values. Nothing here exits, logs or throws.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+namespace platform {
+
+#ifdef _WIN32
+using NativeString = std::wstring;
+#else
+using NativeString = std::string;
+#endif
+
+// Windows error numbers that callers make decisions on.
+constexpr std::uint32_t kErrorFileNotFound = 2;
+constexpr std::uint32_t kErrorPathNotFound = 3;
+constexpr std::uint32_t kErrorAccessDenied = 5;
+constexpr std::uint32_t kErrorSharingViolation = 32;
+constexpr std::uint32_t kErrorFileExists = 80;
+constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorCancelled = 1223;
+
+// The Windows error number that stands for an errno value (ENOENT is 2, EACCES is 5, ...).
+// Unknown values map to 31 (ERROR_GEN_FAILURE). Compiled on every platform so it can be tested.
+std::uint32_t windowsErrorFromErrno(int errnoValue);
+
+// A file opened for one sequential pass of reading, closed when the owner ends.
+// Other processes may read, rename or delete the file meanwhile, but not write it (Windows).
+class SequentialFile {
+public:
+    SequentialFile() = default;
+    ~SequentialFile();
+    SequentialFile(const SequentialFile&) = delete;
+    SequentialFile& operator=(const SequentialFile&) = delete;
+
+    // Opens an existing file for reading. False with *error set when it cannot be opened.
+    // A directory cannot be opened (error 5).
+    bool open(const NativeString& path, std::uint32_t* error);
+    // Reads up to `capacity` bytes. True with *bytesRead set (0 means end of file); false with
+    // *error set when the read fails.
+    bool read(void* buffer, std::size_t capacity, std::size_t* bytesRead, std::uint32_t* error);
+    bool isOpen() const { return handle_ != kClosed; }
+    void close();
+
+private:
+    static constexpr std::intptr_t kClosed = -1;  // INVALID_HANDLE_VALUE and an invalid fd alike
+    std::intptr_t handle_ = kClosed;
+};
+
+// CNG status: 0 is success, a negative value (taken as signed 32-bit) is a failure. Where the
+// hashing is not done by CNG, any failure reports 0xC0000001 (STATUS_UNSUCCESSFUL).
+using HashStatus = std::int32_t;
+constexpr HashStatus kHashStatusUnsuccessful = static_cast<HashStatus>(0xC0000001u);
+constexpr std::size_t kSha256Size = 32;
+
+// The SHA-256 algorithm provider, opened once per hashed file.
+class Sha256Provider {
+public:
+    Sha256Provider() = default;
+    ~Sha256Provider();
+    Sha256Provider(const Sha256Provider&) = delete;
+    Sha256Provider& operator=(const Sha256Provider&) = delete;
+
+    HashStatus open();
+    void* native() const { return native_; }
+
+private:
+    void* native_ = nullptr;
+};
+
+// One SHA-256 computation on an open provider.
+class Sha256Hash {
+public:
+    Sha256Hash() = default;
+    ~Sha256Hash();
+    Sha256Hash(const Sha256Hash&) = delete;
+    Sha256Hash& operator=(const Sha256Hash&) = delete;
+
+    HashStatus create(const Sha256Provider& provider);
+    HashStatus update(const void* data, std::size_t size);
+    // Writes kSha256Size bytes to `digest`.
+    HashStatus finish(unsigned char* digest);
+
+private:
+    void* native_ = nullptr;
+};
+
+// Creates a new, empty file that must not exist yet (CREATE_NEW / O_EXCL), marked temporary,
+// and closes it at once. False with *error set otherwise (80 when something stands there).
+bool createNewFile(const NativeString& path, std::uint32_t* error);
+// Deletes one file. False with *error set when it could not be deleted.
+bool deleteFile(const NativeString& path, std::uint32_t* error);
+
+std::uint32_t currentProcessId();
+
+// True when the process runs with administrator rights (an elevated token; root on POSIX).
+bool isProcessElevated();
+
+enum class ProcessWait {
+    Ended,       // the process has ended
+    TimedOut,    // still running when the time was up
+    WaitFailed,  // opened, but the wait itself failed
+    OpenFailed,  // could not be opened; *openError holds why (87: no such process)
+};
+
+// Opens process `pid` for synchronisation only and waits at most `timeoutMs` for it to end.
+ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
+                               std::uint32_t* openError);
+
+}  // namespace platform

@@ -1,0 +1,164 @@
+// POSIX implementation of the OS layer. Errors leave here as Windows error numbers, mapped in
+// one place (windowsErrorFromErrno), so the messages read the same on every platform.
+#include <fcntl.h>
+#include <openssl/evp.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "platform.h"
+
+namespace platform {
+
+namespace {
+
+int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
+
+}  // namespace
+
+SequentialFile::~SequentialFile() { close(); }
+
+bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
+    close();
+    // O_NONBLOCK only so that a FIFO planted in place of a file cannot hang the open; it is
+    // cleared again before reading.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        *error = windowsErrorFromErrno(errno);
+        return false;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        // Windows refuses to open a directory as a file with "access denied"; so do we.
+        *error = S_ISDIR(st.st_mode) ? kErrorAccessDenied : windowsErrorFromErrno(errno);
+        ::close(fd);
+        return false;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    handle_ = fd;
+    return true;
+}
+
+bool SequentialFile::read(void* buffer, std::size_t capacity, std::size_t* bytesRead,
+                          std::uint32_t* error) {
+    for (;;) {
+        ssize_t n = ::read(fdOf(handle_), buffer, capacity);
+        if (n >= 0) {
+            *bytesRead = static_cast<std::size_t>(n);
+            return true;
+        }
+        if (errno != EINTR) {
+            *error = windowsErrorFromErrno(errno);
+            return false;
+        }
+    }
+}
+
+void SequentialFile::close() {
+    if (handle_ != kClosed) {
+        ::close(fdOf(handle_));
+        handle_ = kClosed;
+    }
+}
+
+Sha256Provider::~Sha256Provider() { EVP_MD_free(static_cast<EVP_MD*>(native_)); }
+
+HashStatus Sha256Provider::open() {
+    native_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
+    return native_ ? 0 : kHashStatusUnsuccessful;
+}
+
+Sha256Hash::~Sha256Hash() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(native_)); }
+
+HashStatus Sha256Hash::create(const Sha256Provider& provider) {
+    EVP_MD_CTX* ctx = EVP_MD_CTX_new();
+    if (!ctx) {
+        return kHashStatusUnsuccessful;
+    }
+    native_ = ctx;
+    const EVP_MD* md = static_cast<const EVP_MD*>(provider.native());
+    return md && EVP_DigestInit_ex(ctx, md, nullptr) == 1 ? 0 : kHashStatusUnsuccessful;
+}
+
+HashStatus Sha256Hash::update(const void* data, std::size_t size) {
+    auto* ctx = static_cast<EVP_MD_CTX*>(native_);
+    return ctx && EVP_DigestUpdate(ctx, data, size) == 1 ? 0 : kHashStatusUnsuccessful;
+}
+
+HashStatus Sha256Hash::finish(unsigned char* digest) {
+    auto* ctx = static_cast<EVP_MD_CTX*>(native_);
+    unsigned int length = 0;
+    if (!ctx || EVP_DigestFinal_ex(ctx, digest, &length) != 1 || length != kSha256Size) {
+        return kHashStatusUnsuccessful;
+    }
+    return 0;
+}
+
+bool createNewFile(const NativeString& path, std::uint32_t* error) {
+    // O_EXCL also refuses a symbolic link at the name, dangling or not.
+    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600);
+    if (fd < 0) {
+        *error = windowsErrorFromErrno(errno);
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+bool deleteFile(const NativeString& path, std::uint32_t* error) {
+    if (::unlink(path.c_str()) != 0) {
+        *error = windowsErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+
+bool isProcessElevated() { return ::geteuid() == 0; }
+
+ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
+                               std::uint32_t* openError) {
+    // Ids that do not fit a pid_t name no process, as on Windows.
+    if (pid == 0 || pid > 0x7fffffffu) {
+        *openError = kErrorInvalidParameter;
+        return ProcessWait::OpenFailed;
+    }
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    if (pidfd < 0) {
+        // ESRCH: the process is gone, which Windows reports as an invalid parameter.
+        *openError = errno == ESRCH ? kErrorInvalidParameter : windowsErrorFromErrno(errno);
+        return ProcessWait::OpenFailed;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    ProcessWait result = ProcessWait::WaitFailed;
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        struct pollfd pfd = {pidfd, POLLIN, 0};
+        int n = ::poll(&pfd, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
+        if (n > 0) {
+            result = ProcessWait::Ended;
+            break;
+        }
+        if (n == 0) {
+            result = ProcessWait::TimedOut;
+            break;
+        }
+        if (errno != EINTR) {
+            break;
+        }
+    }
+    ::close(pidfd);
+    return result;
+}
+
+}  // namespace platform
