@@ -98,6 +98,10 @@ bool createNewFile(const NativeString& path, std::uint32_t* error);
 // Deletes one file. False with *error set when it could not be deleted.
 bool deleteFile(const NativeString& path, std::uint32_t* error);
 
+// Moves `from` onto `to` in one step, replacing a file (or a symbolic link, which is not
+// followed) that stands at `to`. Fails when `to` is a directory.
+bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error);
+
 std::uint32_t currentProcessId();
 
 // True when the process runs with administrator rights (an elevated token; root on POSIX).

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <chrono>
 
 #include "platform.h"
@@ -115,6 +116,14 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
 
 bool deleteFile(const NativeString& path, std::uint32_t* error) {
     if (::unlink(path.c_str()) != 0) {
+        *error = windowsErrorFromErrno(errno);
+        return false;
+    }
+    return true;
+}
+
+bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    if (::rename(from.c_str(), to.c_str()) != 0) {
         *error = windowsErrorFromErrno(errno);
         return false;
     }

@@ -1,0 +1,15 @@
+#pragma once
+
+#include <QString>
+
+#include "platform.h"
+
+// The form of `path` that Windows' CreateFileW accepts at any length: cleaned (doubled
+// separators, "." and resolvable ".." segments removed), with backslashes, and from 260 UTF-16
+// code units on prefixed with \\?\ (\\?\UNC\ for a \\server\share path). A path that already
+// starts with \\?\ is left as cleaned. Pure string work, the same on every platform.
+QString toWindowsLongPath(const QString& path);
+
+// The string handed to the OS layer to open `path`: the long-path form on Windows, the cleaned
+// path in the file system's encoding elsewhere.
+platform::NativeString nativeFilePath(const QString& path);

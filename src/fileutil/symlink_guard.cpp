@@ -1,0 +1,32 @@
+#include "symlink_guard.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QStringList>
+
+namespace {
+
+// A dangling link counts too: whoever planted it can point it anywhere before we write.
+bool isLink(const QString& path) {
+    const QFileInfo info(path);
+    return info.isSymLink() || info.isJunction();
+}
+
+}  // namespace
+
+bool hasSymbolicLinkAlong(const QString& root, const QString& relativePath) {
+    // Cleaned, because a trailing separator would make the link test look through the link.
+    const QString cleanRoot = QDir::cleanPath(root);
+    if (isLink(cleanRoot)) {
+        return true;
+    }
+    QString current = QFileInfo(cleanRoot).absoluteFilePath();
+    const QStringList segments = relativePath.split(QLatin1Char('/'));
+    for (const QString& segment : segments) {
+        current = QDir(current).absoluteFilePath(segment);
+        if (isLink(current)) {
+            return true;
+        }
+    }
+    return false;
+}
