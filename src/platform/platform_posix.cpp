@@ -19,6 +19,22 @@ namespace {
 
 int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
 
+// Windows tells a missing file (2) from a missing directory on the way (3); POSIX says ENOENT
+// for both, so the parent is looked at to tell them apart.
+std::uint32_t pathError(const NativeString& path, int error) {
+    if (error == ENOENT) {
+        const std::size_t slash = path.find_last_of('/');
+        const NativeString parent = slash == NativeString::npos ? NativeString(".")
+                                    : slash == 0                ? NativeString("/")
+                                                                : path.substr(0, slash);
+        struct stat st;
+        if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+            return kErrorPathNotFound;
+        }
+    }
+    return windowsErrorFromErrno(error);
+}
+
 }  // namespace
 
 SequentialFile::~SequentialFile() { close(); }
@@ -29,7 +45,7 @@ bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
     // cleared again before reading.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        *error = windowsErrorFromErrno(errno);
+        *error = pathError(path, errno);
         return false;
     }
     struct stat st;
@@ -107,7 +123,7 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
     // O_EXCL also refuses a symbolic link at the name, dangling or not.
     int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0) {
-        *error = windowsErrorFromErrno(errno);
+        *error = pathError(path, errno);
         return false;
     }
     ::close(fd);
@@ -116,7 +132,7 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
 
 bool deleteFile(const NativeString& path, std::uint32_t* error) {
     if (::unlink(path.c_str()) != 0) {
-        *error = windowsErrorFromErrno(errno);
+        *error = pathError(path, errno);
         return false;
     }
     return true;
@@ -124,7 +140,7 @@ bool deleteFile(const NativeString& path, std::uint32_t* error) {
 
 bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
     if (::rename(from.c_str(), to.c_str()) != 0) {
-        *error = windowsErrorFromErrno(errno);
+        *error = pathError(to, errno);
         return false;
     }
     return true;

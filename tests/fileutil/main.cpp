@@ -1,0 +1,5 @@
+#include <QtTest>
+
+#include "tst_fileutil.h"
+
+QTEST_GUILESS_MAIN(TestFileUtil)

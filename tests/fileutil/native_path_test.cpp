@@ -1,0 +1,43 @@
+#include <QtTest>
+
+#include "error_text.h"
+#include "native_path.h"
+#include "tst_fileutil.h"
+
+void TestFileUtil::windowsLongPath_data() {
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("expected");
+
+    const QString dir = QStringLiteral("C:\\") + QString(250, QLatin1Char('d'));  // 253 units
+    QTest::newRow("259 unchanged") << dir + "\\12345" << dir + "\\12345";
+    QTest::newRow("260 prefixed") << dir + "\\123456" << "\\\\?\\" + dir + "\\123456";
+    QTest::newRow("forward slashes and dot segments cleaned first")
+        << QString(dir).replace('\\', '/') + "/x/../y/./123456"
+        << "\\\\?\\" + dir + "\\y\\123456";
+    QTest::newRow("short path cleaned") << "C:/a//b/./c" << "C:\\a\\b\\c";
+    const QString share = QStringLiteral("\\\\server\\share\\") + QString(250, 'u');
+    QTest::newRow("UNC") << share << "\\\\?\\UNC\\" + share.mid(2);
+    QTest::newRow("short UNC unchanged") << "\\\\server\\share\\x" << "\\\\server\\share\\x";
+    const QString prefixed = QStringLiteral("\\\\?\\C:\\") + QString(300, 'p');
+    QTest::newRow("already prefixed") << prefixed << prefixed;
+}
+
+void TestFileUtil::windowsLongPath() {
+    QFETCH(QString, path);
+    QFETCH(QString, expected);
+    QCOMPARE(toWindowsLongPath(path), expected);
+}
+
+void TestFileUtil::errorTexts() {
+    const QString path = QStringLiteral("C:/Games/x y/game.exe");
+    QCOMPARE(windowsErrorText("Could not open", path, 2),
+             "Could not open " + QDir::toNativeSeparators(path) + " (Windows error 2)");
+    QCOMPARE(windowsErrorText("Could not read", path, 4294967295u),
+             "Could not read " + QDir::toNativeSeparators(path) + " (Windows error 4294967295)");
+    QCOMPARE(hashStepFailureText("provider", path, static_cast<std::int32_t>(0xC0000001u)),
+             "SHA-256 provider failed for " + QDir::toNativeSeparators(path) +
+                 " (status 0xc0000001)");
+    QCOMPARE(hashStepFailureText("update", path, 5),
+             "SHA-256 update failed for " + QDir::toNativeSeparators(path) +
+                 " (status 0x00000005)");
+}

@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QObject>
+
+class TestFileUtil : public QObject {
+    Q_OBJECT
+
+private slots:
+    void safeRelativePath_data();
+    void safeRelativePath();
+
+    void windowsLongPath_data();
+    void windowsLongPath();
+    void errorTexts();
+
+    void hashMatchesReference_data();
+    void hashMatchesReference();
+    void hashLongPath();
+    void hashFailureNamesFileAndError_data();
+    void hashFailureNamesFileAndError();
+
+    void symbolicLinkAlong_data();
+    void symbolicLinkAlong();
+
+    void atomicSave_data();
+    void atomicSave();
+};
