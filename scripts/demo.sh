@@ -1,0 +1,29 @@
+#!/usr/bin/env bash
+# Installs what is needed, builds, and runs LauncherUpdater on the bundled example in a scratch
+# copy: a game repair of examples/game-repair, then a few command lines it must refuse.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh > /dev/null
+updater="$PWD/${BUILD_DIR:-build}/src/app/LauncherUpdater"
+
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+cp -r examples/game-repair/. "$scratch/"
+sed "s|@INSTALL@|$scratch/install|" "$scratch/staging/plan.json.in" > "$scratch/staging/plan.json"
+
+run() {
+    echo "\$ LauncherUpdater $*"
+    set +e
+    QT_FORCE_STDERR_LOGGING=1 "$updater" "$@" 2>&1
+    echo "exit code $?"
+    set -e
+}
+
+run --apply-game-repair --plan "$scratch/staging/plan.json"
+echo "result.json: $(cat "$scratch/staging/result.json")"
+echo
+run
+run --apply-game-repair --plan
+run --apply-update --install-root "$scratch/install" --staged-root "$scratch/staged" \
+    --version 2.0.0 --ack "$scratch/ack" --parent-pid 12abc

@@ -1,0 +1,99 @@
+#include "process_harness.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace harness {
+
+QString executable() {
+    const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_EXE");
+    return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_EXE) : configured;
+}
+
+QStringList runner() {
+    return qEnvironmentVariable("LAUNCHERUPDATER_RUNNER").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+bool underWine() {
+    const QStringList command = runner();
+    return !command.isEmpty() && QFileInfo(command.first()).fileName().startsWith("wine");
+}
+
+QString programPath(const QString& hostPath) {
+    if (!underWine()) {
+        return hostPath;
+    }
+    return QStringLiteral("Z:") + QDir::toNativeSeparators(QFileInfo(hostPath).absoluteFilePath())
+                                      .replace(QLatin1Char('/'), QLatin1Char('\\'));
+}
+
+ProcessResult run(const QStringList& arguments, const QStringList& wrapper,
+                  const QString& program) {
+    QStringList command = wrapper + runner();
+    command << (program.isEmpty() ? executable() : program) << arguments;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    // Qt logs to the journal when stderr is no terminal; the tests read the lines from stderr.
+    // Wine hands WINEQT_* to Windows processes as QT_*.
+    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("WINEQT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
+    environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::SeparateChannels);
+    process.start(command.takeFirst(), command);
+    ProcessResult result;
+    if (!process.waitForStarted(-1)) {
+        return result;
+    }
+    process.closeWriteChannel();
+    result.finished = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+    result.exitCode = process.exitCode();
+    result.standardError = process.readAllStandardError();
+    return result;
+}
+
+bool canDropPrivileges(QString* why) {
+#ifdef _WIN32
+    *why = QStringLiteral("no unprivileged user to switch to on Windows");
+    return false;
+#else
+    if (underWine()) {
+        *why = QStringLiteral("Wine runs every process with the same rights");
+        return false;
+    }
+    if (::geteuid() != 0) {
+        *why = QStringLiteral("switching to user nobody needs root");
+        return false;
+    }
+    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
+        *why = QStringLiteral("setpriv is not installed");
+        return false;
+    }
+    return true;
+#endif
+}
+
+QStringList unprivilegedWrapper() {
+    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
+            QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")};
+}
+
+QString copyForEveryone(const QString& program, const QString& directory) {
+    const QString copy = QDir(directory).absoluteFilePath(QFileInfo(program).fileName());
+    if (!QFile::copy(program, copy) ||
+        !QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                         QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                         QFileDevice::ExeOther | QFileDevice::ReadGroup |
+                                         QFileDevice::ExeGroup)) {
+        return QString();
+    }
+    return copy;
+}
+
+}  // namespace harness

@@ -1,0 +1,336 @@
+#include <QJsonDocument>
+#include <QProcess>
+#include <QtTest>
+#include <cstdio>
+
+#include "command_line.h"
+#include "failure_log.h"
+#include "parent_process.h"
+#include "platform.h"
+#include "process_harness.h"
+#include "result_file.h"
+#include "write_probe.h"
+
+namespace {
+
+QByteArray readAll(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList entriesOf(const QString& directory) {
+    return QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                     QDir::System);
+}
+
+QStringList capturedLines;
+void captureMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
+    capturedLines << QString::number(type) + QLatin1Char('|') + text;
+}
+
+const char kProbeChild[] = "--probe-child";
+
+}  // namespace
+
+class TestApp : public QObject {
+    Q_OBJECT
+
+private slots:
+    void switchValue_data();
+    void switchValue();
+    void updateArguments_data();
+    void updateArguments();
+
+    void repairResult_data();
+    void repairResult();
+    void repairResultBesideRelativePlan();
+    void repairResultRefusedLeavesDirectory();
+
+    void failureLogLine_data();
+    void failureLogLine();
+
+    void probe_data();
+    void probe();
+    void probeWithoutRights_data();
+    void probeWithoutRights();
+
+    void planInstallationRoot_data();
+    void planInstallationRoot();
+
+    void parentWait_data();
+    void parentWait();
+};
+
+void TestApp::switchValue_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("value") << QStringList{"exe", "--plan", "p.json"} << "p.json";
+    QTest::newRow("first occurrence wins")
+        << QStringList{"exe", "--plan", "a", "--plan", "b"} << "a";
+    QTest::newRow("switch taken as value") << QStringList{"exe", "--plan", "--elevated"}
+                                           << "--elevated";
+    QTest::newRow("stands last") << QStringList{"exe", "--plan"} << "";
+    QTest::newRow("absent") << QStringList{"exe", "p.json"} << "";
+    QTest::newRow("other letter case") << QStringList{"exe", "--Plan", "p.json"} << "";
+}
+
+void TestApp::switchValue() {
+    QFETCH(QStringList, arguments);
+    QFETCH(QString, value);
+    QCOMPARE(::switchValue(arguments, QStringLiteral("--plan")), value);
+}
+
+void TestApp::updateArguments_data() {
+    QTest::addColumn<QStringList>("changes");  // switch, value; "" as value removes the switch
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<quint32>("parentPid");
+    QTest::newRow("full package") << QStringList{} << true << 1234u;
+    QTest::newRow("delta") << QStringList{"--delta-plan", "d.json", "--from-version", "1"} << true
+                           << 1234u;
+    QTest::newRow("pid 0 is a number") << QStringList{"--parent-pid", "0"} << true << 0u;
+    QTest::newRow("largest pid") << QStringList{"--parent-pid", "4294967295"} << true
+                                 << 4294967295u;
+    QTest::newRow("pid too large") << QStringList{"--parent-pid", "4294967296"} << false << 0u;
+    QTest::newRow("pid with letters") << QStringList{"--parent-pid", "12abc"} << false << 0u;
+    QTest::newRow("negative pid") << QStringList{"--parent-pid", "-1"} << false << 0u;
+    QTest::newRow("hexadecimal pid") << QStringList{"--parent-pid", "0x10"} << false << 0u;
+    QTest::newRow("no pid") << QStringList{"--parent-pid", ""} << false << 0u;
+    QTest::newRow("no install root") << QStringList{"--install-root", ""} << false << 1234u;
+    QTest::newRow("no staged root") << QStringList{"--staged-root", ""} << false << 1234u;
+    QTest::newRow("no version") << QStringList{"--version", ""} << false << 1234u;
+    QTest::newRow("no ack") << QStringList{"--ack", ""} << false << 1234u;
+    QTest::newRow("delta plan alone") << QStringList{"--delta-plan", "d.json"} << false << 1234u;
+    QTest::newRow("from-version alone") << QStringList{"--from-version", "1"} << false << 1234u;
+}
+
+void TestApp::updateArguments() {
+    QFETCH(QStringList, changes);
+    QFETCH(bool, valid);
+    QFETCH(quint32, parentPid);
+    QMap<QString, QString> switches = {{"--install-root", "/inst"}, {"--staged-root", "/stage"},
+                                       {"--version", "2.0"},        {"--ack", "/ack"},
+                                       {"--parent-pid", "1234"}};
+    for (int i = 0; i + 1 < changes.size(); i += 2) {
+        switches[changes[i]] = changes[i + 1];
+    }
+    QStringList arguments{"exe", "--apply-update"};
+    for (auto it = switches.cbegin(); it != switches.cend(); ++it) {
+        if (!it.value().isEmpty()) {
+            arguments << it.key() << it.value();
+        }
+    }
+    UpdateArguments update;
+    QCOMPARE(readUpdateArguments(arguments, update), valid);
+    if (valid) {
+        QCOMPARE(update.parentPid, parentPid);
+        QCOMPARE(update.installRoot, QStringLiteral("/inst"));
+        QCOMPARE(update.deltaPlan, switches.value("--delta-plan"));
+    }
+}
+
+void TestApp::repairResult_data() {
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("success") << 0 << ""
+                             << QByteArray(R"({"errorCode":0,"message":"","ok":true,"schemaVersion":1})");
+    QTest::newRow("declined") << 26 << "Administrator permission was declined."
+                              << QByteArray(R"({"errorCode":26,"message":"Administrator permission was declined.","ok":false,"schemaVersion":1})");
+    QTest::newRow("cut to 1000 code units")
+        << 22 << QString(1000, 'x') + QString(500, 'y')
+        << QByteArray(R"({"errorCode":22,"message":")") + QByteArray(1000, 'x') +
+               QByteArray(R"(","ok":false,"schemaVersion":1})");
+    QTest::newRow("quotes and backslashes escaped")
+        << 23 << "Could not open C:\\a \"b\""
+        << QByteArray(R"({"errorCode":23,"message":"Could not open C:\\a \"b\"","ok":false,"schemaVersion":1})");
+}
+
+void TestApp::repairResult() {
+    QFETCH(int, code);
+    QFETCH(QString, message);
+    QFETCH(QByteArray, expected);
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.json"));
+    QVERIFY(writeFile(dir.filePath(QStringLiteral("result.json")), "an older, longer result"));
+    QVERIFY(writeRepairResult(plan, code, message));
+    QCOMPARE(readAll(dir.filePath(QStringLiteral("result.json"))), expected);
+    QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("result.json")});
+}
+
+void TestApp::repairResultBesideRelativePlan() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("plans")));
+    const QString previous = QDir::currentPath();
+    QVERIFY(QDir::setCurrent(dir.path()));
+    const bool written = writeRepairResult(QStringLiteral("plans/p.json"), 21, QStringLiteral("x"));
+    QDir::setCurrent(previous);
+    QVERIFY(written);
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("plans/result.json"))).isFile());
+}
+
+void TestApp::repairResultRefusedLeavesDirectory() {
+    QTemporaryDir dir;
+    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("result.json/keep"))));
+    QVERIFY(!writeRepairResult(dir.filePath(QStringLiteral("plan.json")), 0, QString()));
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("result.json/keep"))).isDir());
+    QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("result.json")});
+}
+
+void TestApp::failureLogLine_data() {
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<QString>("logged");
+    QTest::newRow("sentence") << "The game repair plan is not valid JSON."
+                              << "game repair helper failed: The game repair plan is not valid JSON.";
+    QTest::newRow("quotes stay unquoted") << "a \"b\"" << "game repair helper failed: a \"b\"";
+    QTest::newRow("cut to 1000") << QString(1001, 'm')
+                                 << "game repair helper failed: " + QString(1000, 'm');
+}
+
+void TestApp::failureLogLine() {
+    QFETCH(QString, message);
+    QFETCH(QString, logged);
+    capturedLines.clear();
+    const QtMessageHandler previous = qInstallMessageHandler(captureMessage);
+    logRunFailure("game repair helper failed:", message);
+    qInstallMessageHandler(previous);
+    QCOMPARE(capturedLines, QStringList{QString::number(QtCriticalMsg) + "|" + logged});
+}
+
+// Column `layout`: what stands at the probed path. "dir" an empty directory, "file" a regular
+// file, "missing" nothing under an existing parent, "deep" nothing under two missing parents.
+void TestApp::probe_data() {
+    QTest::addColumn<QString>("layout");
+    QTest::addColumn<bool>("writable");
+    QTest::newRow("writable directory") << "dir" << true;
+    QTest::newRow("regular file") << "file" << false;
+    QTest::newRow("missing directory is created") << "missing" << true;
+    QTest::newRow("missing parents are created") << "deep" << true;
+}
+
+void TestApp::probe() {
+    QFETCH(QString, layout);
+    QFETCH(bool, writable);
+    QTemporaryDir dir;
+    QString probed = dir.filePath(QStringLiteral("install"));
+    if (layout == "dir") {
+        QVERIFY(QDir().mkpath(probed));
+    } else if (layout == "file") {
+        QVERIFY(writeFile(probed, "x"));
+    } else if (layout == "deep") {
+        probed += QStringLiteral("/a/b");
+    }
+    bool accessDenied = true;
+    QCOMPARE(probeWriteAccess(probed, accessDenied), writable);
+    QVERIFY(!accessDenied);
+    QCOMPARE(QFileInfo(probed).isDir(), layout != "file");
+    if (writable) {
+        QVERIFY(entriesOf(probed).isEmpty());  // the probe file is gone again
+    }
+}
+
+// Run as user nobody in a child copy of this test program, because root is never denied.
+void TestApp::probeWithoutRights_data() {
+    QTest::addColumn<QString>("relative");
+    QTest::newRow("directory that refuses new files") << "locked";
+    QTest::newRow("missing directory under one that refuses") << "locked/install";
+}
+
+void TestApp::probeWithoutRights() {
+    QFETCH(QString, relative);
+    QString why;
+    if (!harness::canDropPrivileges(&why)) {
+        QSKIP(qPrintable(QStringLiteral("cannot deny access here: ") + why));
+    }
+    QTemporaryDir dir;
+    QVERIFY(QFile::setPermissions(dir.path(), QFileDevice::ReadOwner | QFileDevice::WriteOwner |
+                                                  QFileDevice::ExeOwner | QFileDevice::ReadOther |
+                                                  QFileDevice::ExeOther));
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    QVERIFY(QDir().mkdir(locked));
+    QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
+                                              QFileDevice::ReadOther | QFileDevice::ExeOther));
+    const QString self = harness::copyForEveryone(QCoreApplication::applicationFilePath(), dir.path());
+    QVERIFY(!self.isEmpty());
+    QProcess child;
+    const QStringList wrapper = harness::unprivilegedWrapper();
+    child.start(wrapper.first(), wrapper.mid(1) << self << kProbeChild << dir.filePath(relative));
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("writable=0 denied=1"));
+    QVERIFY(entriesOf(locked).isEmpty());
+}
+
+void TestApp::planInstallationRoot_data() {
+    QTest::addColumn<QByteArray>("content");  // "<none>": no file at all
+    QTest::addColumn<QString>("root");
+    const QByteArray plan = R"({"installationRoot":"C:/Games/X","files":[]})";
+    QTest::newRow("root") << plan << "C:/Games/X";
+    QTest::newRow("no file") << QByteArray("<none>") << "";
+    QTest::newRow("empty file") << QByteArray() << "";
+    QTest::newRow("exactly 1 MiB") << plan + QByteArray(1048576 - plan.size(), ' ') << "C:/Games/X";
+    QTest::newRow("1 MiB and one byte") << plan + QByteArray(1048577 - plan.size(), ' ') << "";
+    QTest::newRow("invalid JSON") << QByteArray(R"({"installationRoot":)") << "";
+    QTest::newRow("array") << QByteArray(R"(["C:/Games/X"])") << "";
+    QTest::newRow("number") << QByteArray(R"({"installationRoot":5})") << "";
+    QTest::newRow("missing") << QByteArray(R"({"root":"C:/Games/X"})") << "";
+    QTest::newRow("unsafe root is not judged here") << QByteArray(R"({"installationRoot":"rel/x"})")
+                                                    << "rel/x";
+}
+
+void TestApp::planInstallationRoot() {
+    QFETCH(QByteArray, content);
+    QFETCH(QString, root);
+    QTemporaryDir dir;
+    const QString plan = dir.filePath(QStringLiteral("plan.json"));
+    if (content != "<none>") {
+        QVERIFY(writeFile(plan, content));
+    }
+    QCOMPARE(readPlanInstallationRoot(plan), root);
+}
+
+void TestApp::parentWait_data() {
+    QTest::addColumn<QString>("parent");
+    QTest::addColumn<bool>("goOn");
+    QTest::newRow("pid 0") << "zero" << false;
+    QTest::newRow("own pid") << "self" << false;
+    QTest::newRow("process already ended") << "ended" << true;
+}
+
+void TestApp::parentWait() {
+    QFETCH(QString, parent);
+    QFETCH(bool, goOn);
+    quint32 pid = 0;
+    if (parent == "self") {
+        pid = platform::currentProcessId();
+    } else if (parent == "ended") {
+        QProcess child;
+        child.start(QCoreApplication::applicationFilePath(), {"--exit-child"});
+        QVERIFY(child.waitForStarted());
+        pid = static_cast<quint32>(child.processId());
+        QVERIFY(child.waitForFinished());
+    }
+    QCOMPARE(waitForParentProcess(pid), goOn);
+}
+
+int main(int argc, char* argv[]) {
+    // Child modes: this program re-run by its own tests.
+    if (argc == 2 && qstrcmp(argv[1], "--exit-child") == 0) {
+        return 0;
+    }
+    if (argc == 3 && qstrcmp(argv[1], kProbeChild) == 0) {
+        QCoreApplication app(argc, argv);
+        bool accessDenied = false;
+        const bool writable = probeWriteAccess(QString::fromLocal8Bit(argv[2]), accessDenied);
+        std::printf("writable=%d denied=%d\n", writable ? 1 : 0, accessDenied ? 1 : 0);
+        return 0;
+    }
+    QCoreApplication app(argc, argv);
+    TestApp test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_app.moc"

@@ -1,0 +1,265 @@
+// Whole-process tests: the built executable run against temporary directories, judged by its
+// exit code, result.json, its log lines and the files it leaves.
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QtTest>
+
+#include "process_harness.h"
+
+namespace {
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList allEntries(const QString& directory) {
+    QStringList entries;
+    QDirIterator it(directory, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        entries << QDir(directory).relativeFilePath(it.next());
+    }
+    entries.sort();
+    return entries;
+}
+
+// Replaces @DIR@ in each argument by the scratch directory as the program must see it.
+QStringList expand(const QStringList& arguments, const QString& dir) {
+    QStringList expanded;
+    for (const QString& argument : arguments) {
+        expanded << QString(argument).replace(QStringLiteral("@DIR@"), harness::programPath(dir));
+    }
+    return expanded;
+}
+
+QStringList updateSwitches(const QString& parentPid) {
+    return {"--apply-update",  "--install-root", "@DIR@/inst", "--staged-root", "@DIR@/staged",
+            "--version",       "2.0.0",          "--ack",      "@DIR@/ack",     "--parent-pid",
+            parentPid};
+}
+
+const QByteArray kUpdateFailedLine = "launcher update failed: ";
+const QByteArray kRepairFailedLine = "game repair helper failed: ";
+
+}  // namespace
+
+class TestProcess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void refusedCommandLine_data();
+    void refusedCommandLine();
+    void unreadablePlan_data();
+    void unreadablePlan();
+    void repairReportsThroughResultFile();
+    void updateGoesOnWhenParentIsGone();
+    void updateWaitsForRunningParent();
+    void updateRefusesOwnProcessAsParent();
+    void withoutRightsTheJobGoesToAnElevatedCopy_data();
+    void withoutRightsTheJobGoesToAnElevatedCopy();
+};
+
+// Command lines refused before any work: nothing is written, nothing is logged.
+void TestProcess::refusedCommandLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QStringList>("leftBehind");  // what may exist in the scratch directory
+
+    QTest::newRow("no arguments") << QStringList{} << 2 << QStringList{};
+    QTest::newRow("mode switch in other case")
+        << (QStringList{"--Apply-update"} + updateSwitches("1").mid(1)) << 2 << QStringList{};
+    QTest::newRow("repair without plan") << QStringList{"--apply-game-repair"} << 20
+                                         << QStringList{};
+    QTest::newRow("plan stands last") << QStringList{"--apply-game-repair", "--plan"} << 20
+                                      << QStringList{};
+    QTest::newRow("plan followed by --elevated")
+        << QStringList{"--apply-game-repair", "--plan", "--elevated"} << 20 << QStringList{};
+    QTest::newRow("repair wins over a valid update")
+        << (QStringList{"--apply-game-repair"} + updateSwitches("0")) << 20 << QStringList{};
+    QTest::newRow("pid with letters") << updateSwitches("12abc") << 3 << QStringList{};
+    QTest::newRow("pid without value") << updateSwitches("1").mid(0, 10) << 3 << QStringList{};
+    QTest::newRow("pid too large") << updateSwitches("4294967296") << 3 << QStringList{};
+    QTest::newRow("empty install root")
+        << QStringList(updateSwitches("1")).replaceInStrings("@DIR@/inst", "") << 3
+        << QStringList{};
+    QTest::newRow("no ack") << updateSwitches("1").mid(0, 7) + updateSwitches("1").mid(9) << 3
+                            << QStringList{};
+    QTest::newRow("delta plan without from-version")
+        << updateSwitches("1") + QStringList{"--delta-plan", "@DIR@/staged/p.json"} << 3
+        << QStringList{};
+    QTest::newRow("from-version without delta plan")
+        << updateSwitches("1") + QStringList{"--from-version", "1.0.0"} << 3 << QStringList{};
+    // The write probe has run (and created the missing install root) before the pid is judged.
+    QTest::newRow("parent pid 0") << updateSwitches("0") << 5 << QStringList{"inst"};
+}
+
+void TestProcess::refusedCommandLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QStringList, leftBehind);
+    QTemporaryDir dir;
+    const ProcessResult result = harness::run(expand(arguments, dir.path()));
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.standardError, QByteArray());
+    QCOMPARE(allEntries(dir.path()), leftBehind);
+}
+
+// A plan whose installation root cannot be pre-read ends with 20 and no result file.
+void TestProcess::unreadablePlan_data() {
+    QTest::addColumn<QByteArray>("content");  // "<none>": no plan file
+    const QByteArray plan = R"({"installationRoot":"/nowhere"})";
+    QTest::newRow("missing") << QByteArray("<none>");
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("over 1 MiB") << plan + QByteArray(1048577 - plan.size(), ' ');
+    QTest::newRow("invalid JSON") << QByteArray("{\"installationRoot\":");
+    QTest::newRow("root is a number") << QByteArray(R"({"installationRoot":5})");
+    QTest::newRow("root is empty") << QByteArray(R"({"installationRoot":""})");
+}
+
+void TestProcess::unreadablePlan() {
+    QFETCH(QByteArray, content);
+    QTemporaryDir dir;
+    QStringList expected;
+    if (content != "<none>") {
+        QVERIFY(writeFile(dir.filePath("plan.json"), content));
+        expected << "plan.json";
+    }
+    const ProcessResult result =
+        harness::run(expand({"--apply-game-repair", "--plan", "@DIR@/plan.json"}, dir.path()));
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 20);
+    QCOMPARE(allEntries(dir.path()), expected);
+}
+
+// Once the plan names an installation root, the run's outcome reaches result.json, the exit code
+// and one critical log line alike.
+void TestProcess::repairReportsThroughResultFile() {
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkpath("staging"));
+    const QByteArray plan = QJsonDocument(QJsonObject{{"installationRoot",
+                                                       harness::programPath(dir.filePath("game"))}})
+                                .toJson();
+    QVERIFY(writeFile(dir.filePath("staging/plan.json"), plan));
+    const ProcessResult result =
+        harness::run(expand({"--apply-game-repair", "--plan", "@DIR@/staging/plan.json"}, dir.path()));
+    QVERIFY(result.finished);
+    QFile resultFile(dir.filePath("staging/result.json"));
+    QVERIFY(resultFile.open(QIODevice::ReadOnly));
+    const QJsonObject written = QJsonDocument::fromJson(resultFile.readAll()).object();
+    QCOMPARE(written.value("errorCode").toInt(-1), result.exitCode);
+    QCOMPARE(written.value("ok").toBool(), result.exitCode == 0);
+    if (result.exitCode != 0) {
+        QVERIFY2(result.standardError.contains(kRepairFailedLine +
+                                               written.value("message").toString().toUtf8()),
+                 result.standardError.constData());
+    }
+    QVERIFY(QFileInfo(dir.filePath("game")).isDir());  // created by the write probe
+}
+
+void TestProcess::updateGoesOnWhenParentIsGone() {
+    QTemporaryDir dir;
+    QProcess parent;
+    parent.start(harness::executable(), {});
+    if (harness::underWine()) {
+        QSKIP("a process id that Wine's processes know is needed here");
+    }
+    QVERIFY(parent.waitForStarted());
+    const QString pid = QString::number(parent.processId());
+    QVERIFY(parent.waitForFinished());
+    const ProcessResult result = harness::run(expand(updateSwitches(pid), dir.path()));
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, 6);  // the staged root does not exist
+    QVERIFY2(result.standardError.startsWith(kUpdateFailedLine), result.standardError.constData());
+}
+
+void TestProcess::updateWaitsForRunningParent() {
+    if (harness::underWine()) {
+        QSKIP("a process id that Wine's processes know is needed here");
+    }
+    QTemporaryDir dir;
+    // The "launcher" runs until its input closes; the updater must wait for that.
+    QProcess launcher;
+    launcher.start(QStringLiteral("cat"), {});
+    QVERIFY(launcher.waitForStarted());
+    QProcess updater;
+    QStringList command = harness::runner() << harness::executable()
+                                            << expand(updateSwitches(QString::number(
+                                                          launcher.processId())),
+                                                      dir.path());
+    updater.start(command.takeFirst(), command);
+    QVERIFY(updater.waitForStarted());
+    QVERIFY(!updater.waitForFinished(300));  // bounded: still waiting for the launcher
+    launcher.closeWriteChannel();
+    QVERIFY(launcher.waitForFinished());
+    QVERIFY(updater.waitForFinished(60000));
+    QCOMPARE(updater.exitCode(), 6);
+}
+
+void TestProcess::updateRefusesOwnProcessAsParent() {
+    if (harness::underWine() || !harness::runner().isEmpty()) {
+        QSKIP("needs the updater to be the shell's own process, which only a direct start gives");
+    }
+#ifdef _WIN32
+    QSKIP("needs a POSIX shell's exec");
+#endif
+    QTemporaryDir dir;
+    QStringList arguments = expand(updateSwitches("$$"), dir.path());
+    QProcess shell;
+    // exec keeps the shell's pid, so $$ is the updater's own pid.
+    shell.start(QStringLiteral("/bin/sh"),
+                {"-c", "exec \"$0\" " + arguments.mid(0, arguments.size() - 1).join(' ') + " $$",
+                 harness::executable()});
+    QVERIFY(shell.waitForFinished(60000));
+    QCOMPARE(shell.exitCode(), 5);
+}
+
+// Run as user nobody against a directory it may not write: the job is handed to an elevated
+// copy, which cannot be started here.
+void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy_data() {
+    QTest::addColumn<QString>("mode");
+    QTest::addColumn<int>("exitCode");
+    QTest::newRow("launcher update") << "update" << 4;
+    QTest::newRow("game repair") << "repair" << 25;
+}
+
+void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
+    QFETCH(QString, mode);
+    QFETCH(int, exitCode);
+    QString why;
+    if (!harness::canDropPrivileges(&why)) {
+        QSKIP(qPrintable(QStringLiteral("cannot deny access here: ") + why));
+    }
+    QTemporaryDir dir;
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadOther | QFileDevice::ExeOther;
+    QVERIFY(QFile::setPermissions(dir.path(), everyone));
+    QVERIFY(QDir(dir.path()).mkdir("inst") && QDir(dir.path()).mkdir("staging"));
+    QVERIFY(QFile::setPermissions(dir.filePath("inst"), everyone & ~QFileDevice::WriteOwner));
+    QVERIFY(QFile::setPermissions(dir.filePath("staging"), everyone | QFileDevice::WriteOther));
+    const QString program = harness::copyForEveryone(harness::executable(), dir.path());
+    QVERIFY(!program.isEmpty());
+    QVERIFY(writeFile(dir.filePath("staging/plan.json"),
+                      "{\"installationRoot\":\"" + dir.filePath("inst").toUtf8() + "\"}"));
+
+    const QStringList arguments =
+        mode == "update" ? updateSwitches("1")
+                         : QStringList{"--apply-game-repair", "--plan", "@DIR@/staging/plan.json"};
+    const ProcessResult result =
+        harness::run(expand(arguments, dir.path()), harness::unprivilegedWrapper(), program);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.standardError, QByteArray());
+    QVERIFY(QDir(dir.filePath("inst")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    if (mode == "repair") {
+        QFile resultFile(dir.filePath("staging/result.json"));
+        QVERIFY(resultFile.open(QIODevice::ReadOnly));
+        QCOMPARE(resultFile.readAll(),
+                 QByteArray(R"({"errorCode":25,"message":"Could not start the elevated game repair helper.","ok":false,"schemaVersion":1})"));
+    }
+}
+
+QTEST_GUILESS_MAIN(TestProcess)
+#include "tst_process.moc"
