@@ -17,7 +17,8 @@ bool readUpdateArguments(const QStringList& arguments, UpdateArguments& update) 
     update.deltaPlan = switchValue(arguments, QStringLiteral("--delta-plan"));
     update.fromVersion = switchValue(arguments, QStringLiteral("--from-version"));
     bool converted = false;
-    update.parentPid = switchValue(arguments, QStringLiteral("--parent-pid")).toUInt(&converted, 10);
+    update.parentPid =
+        switchValue(arguments, QStringLiteral("--parent-pid")).toUInt(&converted, 10);
     if (!converted) {
         return false;
     }

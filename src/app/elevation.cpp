@@ -9,7 +9,9 @@ constexpr int kRelaunchFailedCode = 25;
 
 }  // namespace
 
-bool isProcessElevated() { return platform::isProcessElevated(); }
+bool isProcessElevated() {
+    return platform::isProcessElevated();
+}
 
 int relaunchElevatedForRepair(const QStringList&, const QString& planPath) {
     writeRepairResult(planPath, kRelaunchFailedCode,
@@ -17,4 +19,6 @@ int relaunchElevatedForRepair(const QStringList&, const QString& planPath) {
     return kRelaunchFailedCode;
 }
 
-bool relaunchElevatedForUpdate(const QStringList&) { return false; }
+bool relaunchElevatedForUpdate(const QStringList&) {
+    return false;
+}

@@ -67,8 +67,8 @@ int runUpdateMode(const QStringList& arguments) {
         return kParentDidNotEnd;
     }
     QString message;
-    if (!applyLauncherUpdate(update.installRoot, update.stagedRoot, update.version,
-                             update.ackPath, update.deltaPlan, update.fromVersion, message)) {
+    if (!applyLauncherUpdate(update.installRoot, update.stagedRoot, update.version, update.ackPath,
+                             update.deltaPlan, update.fromVersion, message)) {
         logRunFailure("launcher update failed:", message);
         return kUpdateFailed;
     }

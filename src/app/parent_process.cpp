@@ -14,13 +14,13 @@ bool waitForParentProcess(quint32 pid) {
     }
     std::uint32_t openError = 0;
     switch (platform::waitForProcessExit(pid, kParentWaitMs, &openError)) {
-    case platform::ProcessWait::Ended:
-        return true;
-    case platform::ProcessWait::OpenFailed:
-        return openError == platform::kErrorInvalidParameter;
-    case platform::ProcessWait::TimedOut:
-    case platform::ProcessWait::WaitFailed:
-        break;
+        case platform::ProcessWait::Ended:
+            return true;
+        case platform::ProcessWait::OpenFailed:
+            return openError == platform::kErrorInvalidParameter;
+        case platform::ProcessWait::TimedOut:
+        case platform::ProcessWait::WaitFailed:
+            break;
     }
     return false;
 }

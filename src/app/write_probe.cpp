@@ -26,9 +26,10 @@ bool probeWriteAccess(const QString& directory, bool& accessDenied) {
         accessDenied = true;
         return false;
     }
-    const QString probePath = QDir(info.absoluteFilePath())
-                                  .absoluteFilePath(QStringLiteral(".tavorin-update-probe-") +
-                                                    QUuid::createUuid().toString(QUuid::WithoutBraces));
+    const QString probePath =
+        QDir(info.absoluteFilePath())
+            .absoluteFilePath(QStringLiteral(".tavorin-update-probe-") +
+                              QUuid::createUuid().toString(QUuid::WithoutBraces));
     const platform::NativeString nativeProbe = nativeFilePath(probePath);
     std::uint32_t error = 0;
     if (!platform::createNewFile(nativeProbe, &error)) {

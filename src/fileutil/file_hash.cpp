@@ -56,4 +56,6 @@ QByteArray hashFileSha256(const QString& path, QString& message) {
     return digest;
 }
 
-bool digestsEqual(const QByteArray& a, const QByteArray& b) { return a == b; }
+bool digestsEqual(const QByteArray& a, const QByteArray& b) {
+    return a == b;
+}

@@ -47,8 +47,8 @@ bool isSafeRelativePath(const QString& path) {
     // Cleaning leaves a lone "." or ".." and leading ".." segments alone.
     const QStringList segments = path.split(QLatin1Char('/'));
     for (const QString& segment : segments) {
-        if (segment.isEmpty() || segment == QLatin1String(".") ||
-            segment == QLatin1String("..") || isReservedPathSegment(segment)) {
+        if (segment.isEmpty() || segment == QLatin1String(".") || segment == QLatin1String("..") ||
+            isReservedPathSegment(segment)) {
             return false;
         }
     }

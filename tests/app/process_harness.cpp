@@ -17,7 +17,8 @@ QString executable() {
 }
 
 QStringList runner() {
-    return qEnvironmentVariable("LAUNCHERUPDATER_RUNNER").split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return qEnvironmentVariable("LAUNCHERUPDATER_RUNNER")
+        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
 }
 
 bool underWine() {
@@ -52,7 +53,8 @@ ProcessResult run(const QStringList& arguments, const QStringList& wrapper,
         return result;
     }
     process.closeWriteChannel();
-    result.finished = process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
+    result.finished =
+        process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
     result.exitCode = process.exitCode();
     result.standardError = process.readAllStandardError();
     return result;

@@ -72,8 +72,8 @@ void TestApp::switchValue_data() {
     QTest::newRow("value") << QStringList{"exe", "--plan", "p.json"} << "p.json";
     QTest::newRow("first occurrence wins")
         << QStringList{"exe", "--plan", "a", "--plan", "b"} << "a";
-    QTest::newRow("switch taken as value") << QStringList{"exe", "--plan", "--elevated"}
-                                           << "--elevated";
+    QTest::newRow("switch taken as value")
+        << QStringList{"exe", "--plan", "--elevated"} << "--elevated";
     QTest::newRow("stands last") << QStringList{"exe", "--plan"} << "";
     QTest::newRow("absent") << QStringList{"exe", "p.json"} << "";
     QTest::newRow("other letter case") << QStringList{"exe", "--Plan", "p.json"} << "";
@@ -112,8 +112,10 @@ void TestApp::updateArguments() {
     QFETCH(QStringList, changes);
     QFETCH(bool, valid);
     QFETCH(quint32, parentPid);
-    QMap<QString, QString> switches = {{"--install-root", "/inst"}, {"--staged-root", "/stage"},
-                                       {"--version", "2.0"},        {"--ack", "/ack"},
+    QMap<QString, QString> switches = {{"--install-root", "/inst"},
+                                       {"--staged-root", "/stage"},
+                                       {"--version", "2.0"},
+                                       {"--ack", "/ack"},
                                        {"--parent-pid", "1234"}};
     for (int i = 0; i + 1 < changes.size(); i += 2) {
         switches[changes[i]] = changes[i + 1];
@@ -138,16 +140,20 @@ void TestApp::repairResult_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QByteArray>("expected");
     QTest::newRow("success") << 0 << ""
-                             << QByteArray(R"({"errorCode":0,"message":"","ok":true,"schemaVersion":1})");
-    QTest::newRow("declined") << 26 << "Administrator permission was declined."
-                              << QByteArray(R"({"errorCode":26,"message":"Administrator permission was declined.","ok":false,"schemaVersion":1})");
+                             << QByteArray(
+                                    R"({"errorCode":0,"message":"","ok":true,"schemaVersion":1})");
+    QTest::newRow("declined")
+        << 26 << "Administrator permission was declined."
+        << QByteArray(
+               R"({"errorCode":26,"message":"Administrator permission was declined.","ok":false,"schemaVersion":1})");
     QTest::newRow("cut to 1000 code units")
         << 22 << QString(1000, 'x') + QString(500, 'y')
         << QByteArray(R"({"errorCode":22,"message":")") + QByteArray(1000, 'x') +
                QByteArray(R"(","ok":false,"schemaVersion":1})");
     QTest::newRow("quotes and backslashes escaped")
         << 23 << "Could not open C:\\a \"b\""
-        << QByteArray(R"({"errorCode":23,"message":"Could not open C:\\a \"b\"","ok":false,"schemaVersion":1})");
+        << QByteArray(
+               R"({"errorCode":23,"message":"Could not open C:\\a \"b\"","ok":false,"schemaVersion":1})");
 }
 
 void TestApp::repairResult() {
@@ -184,9 +190,11 @@ void TestApp::repairResultRefusedLeavesDirectory() {
 void TestApp::failureLogLine_data() {
     QTest::addColumn<QString>("message");
     QTest::addColumn<QString>("logged");
-    QTest::newRow("sentence") << "The game repair plan is not valid JSON."
-                              << "game repair helper failed: The game repair plan is not valid JSON.";
-    QTest::newRow("quotes stay unquoted") << "a \"b\"" << "game repair helper failed: a \"b\"";
+    QTest::newRow("sentence")
+        << "The game repair plan is not valid JSON."
+        << "game repair helper failed: The game repair plan is not valid JSON.";
+    QTest::newRow("quotes stay unquoted") << "a \"b\""
+                                          << "game repair helper failed: a \"b\"";
     QTest::newRow("cut to 1000") << QString(1001, 'm')
                                  << "game repair helper failed: " + QString(1000, 'm');
 }
@@ -254,7 +262,8 @@ void TestApp::probeWithoutRights() {
     QVERIFY(QDir().mkdir(locked));
     QVERIFY(QFile::setPermissions(locked, QFileDevice::ReadOwner | QFileDevice::ExeOwner |
                                               QFileDevice::ReadOther | QFileDevice::ExeOther));
-    const QString self = harness::copyForEveryone(QCoreApplication::applicationFilePath(), dir.path());
+    const QString self =
+        harness::copyForEveryone(QCoreApplication::applicationFilePath(), dir.path());
     QVERIFY(!self.isEmpty());
     QProcess child;
     const QStringList wrapper = harness::unprivilegedWrapper();
@@ -277,8 +286,8 @@ void TestApp::planInstallationRoot_data() {
     QTest::newRow("array") << QByteArray(R"(["C:/Games/X"])") << "";
     QTest::newRow("number") << QByteArray(R"({"installationRoot":5})") << "";
     QTest::newRow("missing") << QByteArray(R"({"root":"C:/Games/X"})") << "";
-    QTest::newRow("unsafe root is not judged here") << QByteArray(R"({"installationRoot":"rel/x"})")
-                                                    << "rel/x";
+    QTest::newRow("unsafe root is not judged here")
+        << QByteArray(R"({"installationRoot":"rel/x"})") << "rel/x";
 }
 
 void TestApp::planInstallationRoot() {

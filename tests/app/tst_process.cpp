@@ -16,7 +16,8 @@ bool writeFile(const QString& path, const QByteArray& bytes) {
 
 QStringList allEntries(const QString& directory) {
     QStringList entries;
-    QDirIterator it(directory, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+    QDirIterator it(directory,
+                    QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         entries << QDir(directory).relativeFilePath(it.next());
@@ -35,9 +36,9 @@ QStringList expand(const QStringList& arguments, const QString& dir) {
 }
 
 QStringList updateSwitches(const QString& parentPid) {
-    return {"--apply-update",  "--install-root", "@DIR@/inst", "--staged-root", "@DIR@/staged",
-            "--version",       "2.0.0",          "--ack",      "@DIR@/ack",     "--parent-pid",
-            parentPid};
+    return {"--apply-update", "--install-root", "@DIR@/inst", "--staged-root",
+            "@DIR@/staged",   "--version",      "2.0.0",      "--ack",
+            "@DIR@/ack",      "--parent-pid",   parentPid};
 }
 
 const QByteArray kUpdateFailedLine = "launcher update failed: ";
@@ -70,10 +71,10 @@ void TestProcess::refusedCommandLine_data() {
     QTest::newRow("no arguments") << QStringList{} << 2 << QStringList{};
     QTest::newRow("mode switch in other case")
         << (QStringList{"--Apply-update"} + updateSwitches("1").mid(1)) << 2 << QStringList{};
-    QTest::newRow("repair without plan") << QStringList{"--apply-game-repair"} << 20
-                                         << QStringList{};
-    QTest::newRow("plan stands last") << QStringList{"--apply-game-repair", "--plan"} << 20
-                                      << QStringList{};
+    QTest::newRow("repair without plan")
+        << QStringList{"--apply-game-repair"} << 20 << QStringList{};
+    QTest::newRow("plan stands last")
+        << QStringList{"--apply-game-repair", "--plan"} << 20 << QStringList{};
     QTest::newRow("plan followed by --elevated")
         << QStringList{"--apply-game-repair", "--plan", "--elevated"} << 20 << QStringList{};
     QTest::newRow("repair wins over a valid update")
@@ -139,12 +140,12 @@ void TestProcess::unreadablePlan() {
 void TestProcess::repairReportsThroughResultFile() {
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkpath("staging"));
-    const QByteArray plan = QJsonDocument(QJsonObject{{"installationRoot",
-                                                       harness::programPath(dir.filePath("game"))}})
-                                .toJson();
+    const QByteArray plan =
+        QJsonDocument(QJsonObject{{"installationRoot", harness::programPath(dir.filePath("game"))}})
+            .toJson();
     QVERIFY(writeFile(dir.filePath("staging/plan.json"), plan));
-    const ProcessResult result =
-        harness::run(expand({"--apply-game-repair", "--plan", "@DIR@/staging/plan.json"}, dir.path()));
+    const ProcessResult result = harness::run(
+        expand({"--apply-game-repair", "--plan", "@DIR@/staging/plan.json"}, dir.path()));
     QVERIFY(result.finished);
     QFile resultFile(dir.filePath("staging/result.json"));
     QVERIFY(resultFile.open(QIODevice::ReadOnly));
@@ -185,10 +186,10 @@ void TestProcess::updateWaitsForRunningParent() {
     launcher.start(QStringLiteral("cat"), {});
     QVERIFY(launcher.waitForStarted());
     QProcess updater;
-    QStringList command = harness::runner() << harness::executable()
-                                            << expand(updateSwitches(QString::number(
-                                                          launcher.processId())),
-                                                      dir.path());
+    QStringList command = harness::runner()
+                          << harness::executable()
+                          << expand(updateSwitches(QString::number(launcher.processId())),
+                                    dir.path());
     updater.start(command.takeFirst(), command);
     QVERIFY(updater.waitForStarted());
     QVERIFY(!updater.waitForFinished(300));  // bounded: still waiting for the launcher
@@ -252,12 +253,15 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.standardError, QByteArray());
-    QVERIFY(QDir(dir.filePath("inst")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    QVERIFY(
+        QDir(dir.filePath("inst")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
     if (mode == "repair") {
         QFile resultFile(dir.filePath("staging/result.json"));
         QVERIFY(resultFile.open(QIODevice::ReadOnly));
-        QCOMPARE(resultFile.readAll(),
-                 QByteArray(R"({"errorCode":25,"message":"Could not start the elevated game repair helper.","ok":false,"schemaVersion":1})"));
+        QCOMPARE(
+            resultFile.readAll(),
+            QByteArray(
+                R"({"errorCode":25,"message":"Could not start the elevated game repair helper.","ok":false,"schemaVersion":1})"));
     }
 }
 

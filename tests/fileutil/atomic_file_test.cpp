@@ -55,7 +55,7 @@ void TestFileUtil::atomicSave() {
     if (existing == "link") {
         QCOMPARE(readAll(outside), QByteArray("old"));
     }
-    QCOMPARE(QDir(dir.filePath("target")).entryList(QDir::AllEntries | QDir::NoDotAndDotDot |
-                                                     QDir::Hidden | QDir::System),
+    QCOMPARE(QDir(dir.filePath("target"))
+                 .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
              QStringList{QStringLiteral("result.json")});
 }

@@ -63,9 +63,12 @@ void TestFileUtil::hashLongPath() {
 void TestFileUtil::hashFailureNamesFileAndError_data() {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("verbAndError");
-    QTest::newRow("missing file") << "missing.bin" << "Could not open|2";
-    QTest::newRow("missing directory") << "nodir/missing.bin" << "Could not open|3";
-    QTest::newRow("a directory") << "sub" << "Could not open|5";
+    QTest::newRow("missing file") << "missing.bin"
+                                  << "Could not open|2";
+    QTest::newRow("missing directory") << "nodir/missing.bin"
+                                       << "Could not open|3";
+    QTest::newRow("a directory") << "sub"
+                                 << "Could not open|5";
 }
 
 void TestFileUtil::hashFailureNamesFileAndError() {

@@ -10,14 +10,17 @@ void TestFileUtil::windowsLongPath_data() {
 
     const QString dir = QStringLiteral("C:\\") + QString(250, QLatin1Char('d'));  // 253 units
     QTest::newRow("259 unchanged") << dir + "\\12345" << dir + "\\12345";
-    QTest::newRow("260 prefixed") << dir + "\\123456" << "\\\\?\\" + dir + "\\123456";
+    QTest::newRow("260 prefixed") << dir + "\\123456"
+                                  << "\\\\?\\" + dir + "\\123456";
     QTest::newRow("forward slashes and dot segments cleaned first")
         << QString(dir).replace('\\', '/') + "/x/../y/./123456"
         << "\\\\?\\" + dir + "\\y\\123456";
-    QTest::newRow("short path cleaned") << "C:/a//b/./c" << "C:\\a\\b\\c";
+    QTest::newRow("short path cleaned") << "C:/a//b/./c"
+                                        << "C:\\a\\b\\c";
     const QString share = QStringLiteral("\\\\server\\share\\") + QString(250, 'u');
     QTest::newRow("UNC") << share << "\\\\?\\UNC\\" + share.mid(2);
-    QTest::newRow("short UNC unchanged") << "\\\\server\\share\\x" << "\\\\server\\share\\x";
+    QTest::newRow("short UNC unchanged") << "\\\\server\\share\\x"
+                                         << "\\\\server\\share\\x";
     const QString prefixed = QStringLiteral("\\\\?\\C:\\") + QString(300, 'p');
     QTest::newRow("already prefixed") << prefixed << prefixed;
 }
@@ -34,10 +37,10 @@ void TestFileUtil::errorTexts() {
              "Could not open " + QDir::toNativeSeparators(path) + " (Windows error 2)");
     QCOMPARE(windowsErrorText("Could not read", path, 4294967295u),
              "Could not read " + QDir::toNativeSeparators(path) + " (Windows error 4294967295)");
-    QCOMPARE(hashStepFailureText("provider", path, static_cast<std::int32_t>(0xC0000001u)),
-             "SHA-256 provider failed for " + QDir::toNativeSeparators(path) +
-                 " (status 0xc0000001)");
-    QCOMPARE(hashStepFailureText("update", path, 5),
-             "SHA-256 update failed for " + QDir::toNativeSeparators(path) +
-                 " (status 0x00000005)");
+    QCOMPARE(
+        hashStepFailureText("provider", path, static_cast<std::int32_t>(0xC0000001u)),
+        "SHA-256 provider failed for " + QDir::toNativeSeparators(path) + " (status 0xc0000001)");
+    QCOMPARE(
+        hashStepFailureText("update", path, 5),
+        "SHA-256 update failed for " + QDir::toNativeSeparators(path) + " (status 0x00000005)");
 }
