@@ -60,6 +60,24 @@ ProcessResult run(const QStringList& arguments, const QStringList& wrapper,
     return result;
 }
 
+const QMap<QString, QString>& casesWineCannotRun() {
+    static const QMap<QString, QString> cases = {
+        {QStringLiteral("updateGoesOnWhenParentIsGone"),
+         QStringLiteral("the test's processes have Linux process ids, which Windows processes "
+                        "under Wine do not know")},
+        {QStringLiteral("updateWaitsForRunningParent"),
+         QStringLiteral("the test's processes have Linux process ids, which Windows processes "
+                        "under Wine do not know")},
+        {QStringLiteral("updateRefusesOwnProcessAsParent"),
+         QStringLiteral("the updater's own process id is only known in advance when a POSIX "
+                        "shell execs it")},
+        {QStringLiteral("withoutRightsTheJobGoesToAnElevatedCopy"),
+         QStringLiteral("Wine runs every process with the same rights, so access cannot be "
+                        "denied")},
+    };
+    return cases;
+}
+
 bool canDropPrivileges(QString* why) {
 #ifdef _WIN32
     *why = QStringLiteral("no unprivileged user to switch to on Windows");

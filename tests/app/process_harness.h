@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QMap>
 #include <QString>
 #include <QStringList>
 
@@ -27,6 +28,10 @@ QString programPath(const QString& hostPath);
 ProcessResult run(const QStringList& arguments, const QStringList& wrapper = {},
                   const QString& program = QString());
 
+// The cases that cannot run against the Windows build under Wine, by test function, and why.
+// The one list of them; tests consult it through SKIP_WHERE_WINE_CANNOT().
+const QMap<QString, QString>& casesWineCannotRun();
+
 // Dropping to an unprivileged user is possible here (root with setpriv on PATH).
 bool canDropPrivileges(QString* why);
 QStringList unprivilegedWrapper();
@@ -35,3 +40,12 @@ QStringList unprivilegedWrapper();
 QString copyForEveryone(const QString& program, const QString& directory);
 
 }  // namespace harness
+
+#define SKIP_WHERE_WINE_CANNOT()                                      \
+    do {                                                              \
+        const QString why = harness::casesWineCannotRun().value(      \
+            QString::fromLatin1(QTest::currentTestFunction()));       \
+        if (harness::underWine() && !why.isEmpty()) {                 \
+            QSKIP(qPrintable(QStringLiteral("Wine cannot: ") + why)); \
+        }                                                             \
+    } while (false)

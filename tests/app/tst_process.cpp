@@ -161,12 +161,10 @@ void TestProcess::repairReportsThroughResultFile() {
 }
 
 void TestProcess::updateGoesOnWhenParentIsGone() {
+    SKIP_WHERE_WINE_CANNOT();
     QTemporaryDir dir;
     QProcess parent;
     parent.start(harness::executable(), {});
-    if (harness::underWine()) {
-        QSKIP("a process id that Wine's processes know is needed here");
-    }
     QVERIFY(parent.waitForStarted());
     const QString pid = QString::number(parent.processId());
     QVERIFY(parent.waitForFinished());
@@ -177,9 +175,7 @@ void TestProcess::updateGoesOnWhenParentIsGone() {
 }
 
 void TestProcess::updateWaitsForRunningParent() {
-    if (harness::underWine()) {
-        QSKIP("a process id that Wine's processes know is needed here");
-    }
+    SKIP_WHERE_WINE_CANNOT();
     QTemporaryDir dir;
     // The "launcher" runs until its input closes; the updater must wait for that.
     QProcess launcher;
@@ -200,12 +196,7 @@ void TestProcess::updateWaitsForRunningParent() {
 }
 
 void TestProcess::updateRefusesOwnProcessAsParent() {
-    if (harness::underWine() || !harness::runner().isEmpty()) {
-        QSKIP("needs the updater to be the shell's own process, which only a direct start gives");
-    }
-#ifdef _WIN32
-    QSKIP("needs a POSIX shell's exec");
-#endif
+    SKIP_WHERE_WINE_CANNOT();
     QTemporaryDir dir;
     QStringList arguments = expand(updateSwitches("$$"), dir.path());
     QProcess shell;
@@ -229,6 +220,7 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy_data() {
 void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     QFETCH(QString, mode);
     QFETCH(int, exitCode);
+    SKIP_WHERE_WINE_CANNOT();
     QString why;
     if (!harness::canDropPrivileges(&why)) {
         QSKIP(qPrintable(QStringLiteral("cannot deny access here: ") + why));
