@@ -16,11 +16,15 @@ namespace platform {
 
 namespace {
 
-int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
+int fdOf(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
 
 }  // namespace
 
-SequentialFile::~SequentialFile() { close(); }
+SequentialFile::~SequentialFile() {
+    close();
+}
 
 bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
     close();
@@ -69,14 +73,18 @@ void SequentialFile::close() {
     }
 }
 
-Sha256Provider::~Sha256Provider() { EVP_MD_free(static_cast<EVP_MD*>(native_)); }
+Sha256Provider::~Sha256Provider() {
+    EVP_MD_free(static_cast<EVP_MD*>(native_));
+}
 
 HashStatus Sha256Provider::open() {
     native_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     return native_ ? 0 : kHashStatusUnsuccessful;
 }
 
-Sha256Hash::~Sha256Hash() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(native_)); }
+Sha256Hash::~Sha256Hash() {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(native_));
+}
 
 HashStatus Sha256Hash::create(const Sha256Provider& provider) {
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
@@ -121,9 +129,13 @@ bool deleteFile(const NativeString& path, std::uint32_t* error) {
     return true;
 }
 
-std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
 
-bool isProcessElevated() { return ::geteuid() == 0; }
+bool isProcessElevated() {
+    return ::geteuid() == 0;
+}
 
 ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
                                std::uint32_t* openError) {
