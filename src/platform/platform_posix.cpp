@@ -20,6 +20,22 @@ int fdOf(std::intptr_t handle) {
     return static_cast<int>(handle);
 }
 
+// errno says ENOENT both for a missing file and for a missing directory on the way to it;
+// Windows tells them apart (2 and 3), and callers may decide on the difference.
+std::uint32_t pathError(const std::string& path, int errnoValue) {
+    if (errnoValue == ENOENT) {
+        const std::string::size_type slash = path.find_last_of('/');
+        if (slash != std::string::npos) {
+            const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+            struct stat st;
+            if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                return kErrorPathNotFound;
+            }
+        }
+    }
+    return windowsErrorFromErrno(errnoValue);
+}
+
 }  // namespace
 
 SequentialFile::~SequentialFile() {
@@ -32,13 +48,18 @@ bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
     // cleared again before reading.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
-        *error = windowsErrorFromErrno(errno);
+        *error = pathError(path, errno);
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        *error = windowsErrorFromErrno(errno);
+        ::close(fd);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
         // Windows refuses to open a directory as a file with "access denied"; so do we.
-        *error = S_ISDIR(st.st_mode) ? kErrorAccessDenied : windowsErrorFromErrno(errno);
+        *error = kErrorAccessDenied;
         ::close(fd);
         return false;
     }
@@ -78,6 +99,7 @@ Sha256Provider::~Sha256Provider() {
 }
 
 HashStatus Sha256Provider::open() {
+    EVP_MD_free(static_cast<EVP_MD*>(native_));
     native_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     return native_ ? 0 : kHashStatusUnsuccessful;
 }
@@ -87,6 +109,8 @@ Sha256Hash::~Sha256Hash() {
 }
 
 HashStatus Sha256Hash::create(const Sha256Provider& provider) {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(native_));
+    native_ = nullptr;
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     if (!ctx) {
         return kHashStatusUnsuccessful;
@@ -114,7 +138,7 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
     // O_EXCL also refuses a symbolic link at the name, dangling or not.
     int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0) {
-        *error = windowsErrorFromErrno(errno);
+        *error = pathError(path, errno);
         return false;
     }
     ::close(fd);
@@ -123,7 +147,7 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
 
 bool deleteFile(const NativeString& path, std::uint32_t* error) {
     if (::unlink(path.c_str()) != 0) {
-        *error = windowsErrorFromErrno(errno);
+        *error = pathError(path, errno);
         return false;
     }
     return true;
