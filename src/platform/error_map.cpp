@@ -6,42 +6,42 @@ namespace platform {
 
 std::uint32_t windowsErrorFromErrno(int errnoValue) {
     switch (errnoValue) {
-    case ENOENT:
-        return kErrorFileNotFound;
-    case ENOTDIR:
-        return kErrorPathNotFound;
-    case EMFILE:
-    case ENFILE:
-        return 4;  // ERROR_TOO_MANY_OPEN_FILES
-    case EACCES:
-    case EPERM:
-    case EISDIR:
-        return kErrorAccessDenied;
-    case ENOMEM:
-        return 8;  // ERROR_NOT_ENOUGH_MEMORY
-    case EROFS:
-        return 19;  // ERROR_WRITE_PROTECT
-    case EBUSY:
+        case ENOENT:
+            return kErrorFileNotFound;
+        case ENOTDIR:
+            return kErrorPathNotFound;
+        case EMFILE:
+        case ENFILE:
+            return 4;  // ERROR_TOO_MANY_OPEN_FILES
+        case EACCES:
+        case EPERM:
+        case EISDIR:
+            return kErrorAccessDenied;
+        case ENOMEM:
+            return 8;  // ERROR_NOT_ENOUGH_MEMORY
+        case EROFS:
+            return 19;  // ERROR_WRITE_PROTECT
+        case EBUSY:
 #ifdef ETXTBSY
-    case ETXTBSY:
+        case ETXTBSY:
 #endif
-        return kErrorSharingViolation;
-    case EEXIST:
-        return kErrorFileExists;
-    case EINVAL:
-        return kErrorInvalidParameter;
-    case ENOSPC:
-        return 112;  // ERROR_DISK_FULL
-    case ENAMETOOLONG:
-        return 206;  // ERROR_FILENAME_EXCED_RANGE
-    case EIO:
-        return 1117;  // ERROR_IO_DEVICE
+            return kErrorSharingViolation;
+        case EEXIST:
+            return kErrorFileExists;
+        case EINVAL:
+            return kErrorInvalidParameter;
+        case ENOSPC:
+            return 112;  // ERROR_DISK_FULL
+        case ENAMETOOLONG:
+            return 206;  // ERROR_FILENAME_EXCED_RANGE
+        case EIO:
+            return 1117;  // ERROR_IO_DEVICE
 #ifdef ELOOP
-    case ELOOP:
-        return 1921;  // ERROR_CANT_RESOLVE_FILENAME
+        case ELOOP:
+            return 1921;  // ERROR_CANT_RESOLVE_FILENAME
 #endif
-    default:
-        return 31;  // ERROR_GEN_FAILURE
+        default:
+            return 31;  // ERROR_GEN_FAILURE
     }
 }
 

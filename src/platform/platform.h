@@ -1,9 +1,10 @@
 // The OS layer: every call this program makes into the operating system goes through here.
 //
 // Qt-free on purpose, so that the Win32 half can be cross-compiled and tested under Wine on its
-// own. Paths are native strings (UTF-16 on Windows, bytes on POSIX); errors are Windows error
-// numbers on both platforms, because they end up in messages the launcher shows and logs, and
-// hash failures are CNG status values. Nothing here exits, logs or throws.
+// own. Paths are native strings (UTF-16 on Windows, bytes on POSIX), handed to the system as they
+// are: on Windows the caller passes a path of 260 or more characters in its \\?\ form. Errors
+// are Windows error numbers on both platforms, because they end up in messages the launcher
+// shows and logs, and hash failures are CNG status values. Nothing here exits, logs or throws.
 #pragma once
 
 #include <cstddef>
@@ -40,8 +41,9 @@ public:
     SequentialFile(const SequentialFile&) = delete;
     SequentialFile& operator=(const SequentialFile&) = delete;
 
-    // Opens an existing file for reading. False with *error set when it cannot be opened.
-    // A directory cannot be opened (error 5).
+    // Opens an existing file for reading. False with *error set when it cannot be opened: 2 when
+    // the file is missing, 3 when a directory on the way is, 5 for a directory, and on Windows
+    // 32 while another handle may write the file.
     bool open(const NativeString& path, std::uint32_t* error);
     // Reads up to `capacity` bytes. True with *bytesRead set (0 means end of file); false with
     // *error set when the read fails.
@@ -60,7 +62,8 @@ using HashStatus = std::int32_t;
 constexpr HashStatus kHashStatusUnsuccessful = static_cast<HashStatus>(0xC0000001u);
 constexpr std::size_t kSha256Size = 32;
 
-// The SHA-256 algorithm provider, opened once per hashed file.
+// The SHA-256 algorithm provider, opened once per hashed file. It must outlive the hashes
+// created on it.
 class Sha256Provider {
 public:
     Sha256Provider() = default;
@@ -85,7 +88,7 @@ public:
 
     HashStatus create(const Sha256Provider& provider);
     HashStatus update(const void* data, std::size_t size);
-    // Writes kSha256Size bytes to `digest`.
+    // Writes kSha256Size bytes to `digest` and ends the computation; create() starts another.
     HashStatus finish(unsigned char* digest);
 
 private:
@@ -93,9 +96,12 @@ private:
 };
 
 // Creates a new, empty file that must not exist yet (CREATE_NEW / O_EXCL), marked temporary,
-// and closes it at once. False with *error set otherwise (80 when something stands there).
+// and closes it at once. False with *error set otherwise: 80 when something stands there (on
+// POSIX a symbolic link too, dangling or not; nothing is written through it), 3 when a
+// directory on the way is missing.
 bool createNewFile(const NativeString& path, std::uint32_t* error);
-// Deletes one file. False with *error set when it could not be deleted.
+// Deletes one file, or the symbolic link itself (POSIX). False with *error set when it could not
+// be deleted: 2 when missing, 3 when a directory on the way is, 5 for a directory.
 bool deleteFile(const NativeString& path, std::uint32_t* error);
 
 // Moves `from` onto `to` in one step, replacing a file (or a symbolic link, which is not

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <chrono>
+#include <cstdio>
 
 #include "platform.h"
 
@@ -17,27 +17,31 @@ namespace platform {
 
 namespace {
 
-int fdOf(std::intptr_t handle) { return static_cast<int>(handle); }
+int fdOf(std::intptr_t handle) {
+    return static_cast<int>(handle);
+}
 
-// Windows tells a missing file (2) from a missing directory on the way (3); POSIX says ENOENT
-// for both, so the parent is looked at to tell them apart.
-std::uint32_t pathError(const NativeString& path, int error) {
-    if (error == ENOENT) {
-        const std::size_t slash = path.find_last_of('/');
-        const NativeString parent = slash == NativeString::npos ? NativeString(".")
-                                    : slash == 0                ? NativeString("/")
-                                                                : path.substr(0, slash);
-        struct stat st;
-        if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-            return kErrorPathNotFound;
+// errno says ENOENT both for a missing file and for a missing directory on the way to it;
+// Windows tells them apart (2 and 3), and callers may decide on the difference.
+std::uint32_t pathError(const std::string& path, int errnoValue) {
+    if (errnoValue == ENOENT) {
+        const std::string::size_type slash = path.find_last_of('/');
+        if (slash != std::string::npos) {
+            const std::string parent = slash == 0 ? std::string("/") : path.substr(0, slash);
+            struct stat st;
+            if (::stat(parent.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+                return kErrorPathNotFound;
+            }
         }
     }
-    return windowsErrorFromErrno(error);
+    return windowsErrorFromErrno(errnoValue);
 }
 
 }  // namespace
 
-SequentialFile::~SequentialFile() { close(); }
+SequentialFile::~SequentialFile() {
+    close();
+}
 
 bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
     close();
@@ -49,9 +53,14 @@ bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
         return false;
     }
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (::fstat(fd, &st) != 0) {
+        *error = windowsErrorFromErrno(errno);
+        ::close(fd);
+        return false;
+    }
+    if (S_ISDIR(st.st_mode)) {
         // Windows refuses to open a directory as a file with "access denied"; so do we.
-        *error = S_ISDIR(st.st_mode) ? kErrorAccessDenied : windowsErrorFromErrno(errno);
+        *error = kErrorAccessDenied;
         ::close(fd);
         return false;
     }
@@ -86,16 +95,23 @@ void SequentialFile::close() {
     }
 }
 
-Sha256Provider::~Sha256Provider() { EVP_MD_free(static_cast<EVP_MD*>(native_)); }
+Sha256Provider::~Sha256Provider() {
+    EVP_MD_free(static_cast<EVP_MD*>(native_));
+}
 
 HashStatus Sha256Provider::open() {
+    EVP_MD_free(static_cast<EVP_MD*>(native_));
     native_ = EVP_MD_fetch(nullptr, "SHA256", nullptr);
     return native_ ? 0 : kHashStatusUnsuccessful;
 }
 
-Sha256Hash::~Sha256Hash() { EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(native_)); }
+Sha256Hash::~Sha256Hash() {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(native_));
+}
 
 HashStatus Sha256Hash::create(const Sha256Provider& provider) {
+    EVP_MD_CTX_free(static_cast<EVP_MD_CTX*>(native_));
+    native_ = nullptr;
     EVP_MD_CTX* ctx = EVP_MD_CTX_new();
     if (!ctx) {
         return kHashStatusUnsuccessful;
@@ -139,6 +155,7 @@ bool deleteFile(const NativeString& path, std::uint32_t* error) {
 }
 
 bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    // rename(2) replaces whatever entry stands at `to`, a link included, without following it.
     if (::rename(from.c_str(), to.c_str()) != 0) {
         *error = pathError(to, errno);
         return false;
@@ -146,9 +163,13 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
     return true;
 }
 
-std::uint32_t currentProcessId() { return static_cast<std::uint32_t>(::getpid()); }
+std::uint32_t currentProcessId() {
+    return static_cast<std::uint32_t>(::getpid());
+}
 
-bool isProcessElevated() { return ::geteuid() == 0; }
+bool isProcessElevated() {
+    return ::geteuid() == 0;
+}
 
 ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
                                std::uint32_t* openError) {

@@ -1,0 +1,209 @@
+// Win32 implementation of the OS layer, and the only file of the program that sees <windows.h>.
+// Errors are GetLastError() values and CNG status values as the system reports them.
+#include <windows.h>
+
+// bcrypt.h relies on the types that windows.h declares.
+#include <bcrypt.h>
+
+#include <algorithm>
+#include <limits>
+
+#include "platform.h"
+
+namespace platform {
+
+namespace {
+
+HANDLE handleOf(std::intptr_t handle) {
+    return reinterpret_cast<HANDLE>(handle);
+}
+
+// Owns one kernel handle; null and INVALID_HANDLE_VALUE both mean none, since the API uses each.
+class ScopedHandle {
+public:
+    explicit ScopedHandle(HANDLE handle) : handle_(handle) {}
+    ~ScopedHandle() {
+        if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(handle_);
+        }
+    }
+    ScopedHandle(const ScopedHandle&) = delete;
+    ScopedHandle& operator=(const ScopedHandle&) = delete;
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+}  // namespace
+
+static_assert(sizeof(HANDLE) == sizeof(std::intptr_t), "a HANDLE must fit the stored handle");
+
+SequentialFile::~SequentialFile() {
+    close();
+}
+
+bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
+    close();
+    HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError();
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(handle);
+    return true;
+}
+
+bool SequentialFile::read(void* buffer, std::size_t capacity, std::size_t* bytesRead,
+                          std::uint32_t* error) {
+    // The closed marker is also the pseudo-handle of the current process, which must never
+    // reach ReadFile.
+    if (!isOpen()) {
+        *error = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    // ReadFile counts in DWORD; reading less than asked is within the contract.
+    const DWORD wanted =
+        static_cast<DWORD>(std::min<std::size_t>(capacity, std::numeric_limits<DWORD>::max()));
+    DWORD got = 0;
+    if (!::ReadFile(handleOf(handle_), buffer, wanted, &got, nullptr)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    *bytesRead = got;
+    return true;
+}
+
+void SequentialFile::close() {
+    if (handle_ != kClosed) {
+        ::CloseHandle(handleOf(handle_));
+        handle_ = kClosed;
+    }
+}
+
+Sha256Provider::~Sha256Provider() {
+    if (native_) {
+        ::BCryptCloseAlgorithmProvider(native_, 0);
+    }
+}
+
+HashStatus Sha256Provider::open() {
+    if (native_) {
+        ::BCryptCloseAlgorithmProvider(native_, 0);
+        native_ = nullptr;
+    }
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    NTSTATUS status =
+        ::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0);
+    if (status >= 0) {
+        native_ = algorithm;
+    }
+    return status;
+}
+
+Sha256Hash::~Sha256Hash() {
+    if (native_) {
+        ::BCryptDestroyHash(native_);
+    }
+}
+
+HashStatus Sha256Hash::create(const Sha256Provider& provider) {
+    if (native_) {
+        ::BCryptDestroyHash(native_);
+        native_ = nullptr;
+    }
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    // No object buffer: CNG allocates the hash object's memory and frees it with the hash.
+    NTSTATUS status = ::BCryptCreateHash(provider.native(), &hash, nullptr, 0, nullptr, 0, 0);
+    if (status >= 0) {
+        native_ = hash;
+    }
+    return status;
+}
+
+HashStatus Sha256Hash::update(const void* data, std::size_t size) {
+    // BCryptHashData counts in ULONG and does not write to its input despite the PUCHAR.
+    auto* bytes = static_cast<UCHAR*>(const_cast<void*>(data));
+    NTSTATUS status = 0;
+    do {
+        const ULONG chunk =
+            static_cast<ULONG>(std::min<std::size_t>(size, std::numeric_limits<ULONG>::max()));
+        status = ::BCryptHashData(native_, bytes, chunk, 0);
+        bytes += chunk;
+        size -= chunk;
+    } while (status >= 0 && size > 0);
+    return status;
+}
+
+HashStatus Sha256Hash::finish(unsigned char* digest) {
+    return ::BCryptFinishHash(native_, digest, static_cast<ULONG>(kSha256Size), 0);
+}
+
+bool createNewFile(const NativeString& path, std::uint32_t* error) {
+    ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    if (file.get() == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool deleteFile(const NativeString& path, std::uint32_t* error) {
+    if (!::DeleteFileW(path.c_str())) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    // MoveFileEx replaces a link standing at `to` rather than the file it points to; write-
+    // through so the rename is on disk when the call returns.
+    if (!::MoveFileExW(from.c_str(), to.c_str(),
+                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t currentProcessId() {
+    return ::GetCurrentProcessId();
+}
+
+bool isProcessElevated() {
+    HANDLE token = nullptr;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return false;
+    }
+    ScopedHandle owner(token);
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    if (!::GetTokenInformation(token, TokenElevation, &elevation, sizeof elevation, &size)) {
+        return false;
+    }
+    return elevation.TokenIsElevated != 0;
+}
+
+ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
+                               std::uint32_t* openError) {
+    // Only the right to wait, so that no other missing right can make the open fail.
+    ScopedHandle process(::OpenProcess(SYNCHRONIZE, FALSE, pid));
+    if (process.get() == nullptr) {
+        *openError = ::GetLastError();
+        return ProcessWait::OpenFailed;
+    }
+    switch (::WaitForSingleObject(process.get(), timeoutMs)) {
+        case WAIT_OBJECT_0:
+            return ProcessWait::Ended;
+        case WAIT_TIMEOUT:
+            return ProcessWait::TimedOut;
+        default:
+            return ProcessWait::WaitFailed;
+    }
+}
+
+}  // namespace platform
