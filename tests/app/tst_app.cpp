@@ -5,8 +5,6 @@
 
 #include "command_line.h"
 #include "failure_log.h"
-#include "parent_process.h"
-#include "platform.h"
 #include "process_harness.h"
 #include "result_file.h"
 #include "write_probe.h"
@@ -43,8 +41,6 @@ class TestApp : public QObject {
 private slots:
     void switchValue_data();
     void switchValue();
-    void updateArguments_data();
-    void updateArguments();
 
     void repairResult_data();
     void repairResult();
@@ -61,9 +57,6 @@ private slots:
 
     void planInstallationRoot_data();
     void planInstallationRoot();
-
-    void parentWait_data();
-    void parentWait();
 };
 
 void TestApp::switchValue_data() {
@@ -83,56 +76,6 @@ void TestApp::switchValue() {
     QFETCH(QStringList, arguments);
     QFETCH(QString, value);
     QCOMPARE(::switchValue(arguments, QStringLiteral("--plan")), value);
-}
-
-void TestApp::updateArguments_data() {
-    QTest::addColumn<QStringList>("changes");  // switch, value; "" as value removes the switch
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<quint32>("parentPid");
-    QTest::newRow("full package") << QStringList{} << true << 1234u;
-    QTest::newRow("delta") << QStringList{"--delta-plan", "d.json", "--from-version", "1"} << true
-                           << 1234u;
-    QTest::newRow("pid 0 is a number") << QStringList{"--parent-pid", "0"} << true << 0u;
-    QTest::newRow("largest pid") << QStringList{"--parent-pid", "4294967295"} << true
-                                 << 4294967295u;
-    QTest::newRow("pid too large") << QStringList{"--parent-pid", "4294967296"} << false << 0u;
-    QTest::newRow("pid with letters") << QStringList{"--parent-pid", "12abc"} << false << 0u;
-    QTest::newRow("negative pid") << QStringList{"--parent-pid", "-1"} << false << 0u;
-    QTest::newRow("hexadecimal pid") << QStringList{"--parent-pid", "0x10"} << false << 0u;
-    QTest::newRow("no pid") << QStringList{"--parent-pid", ""} << false << 0u;
-    QTest::newRow("no install root") << QStringList{"--install-root", ""} << false << 1234u;
-    QTest::newRow("no staged root") << QStringList{"--staged-root", ""} << false << 1234u;
-    QTest::newRow("no version") << QStringList{"--version", ""} << false << 1234u;
-    QTest::newRow("no ack") << QStringList{"--ack", ""} << false << 1234u;
-    QTest::newRow("delta plan alone") << QStringList{"--delta-plan", "d.json"} << false << 1234u;
-    QTest::newRow("from-version alone") << QStringList{"--from-version", "1"} << false << 1234u;
-}
-
-void TestApp::updateArguments() {
-    QFETCH(QStringList, changes);
-    QFETCH(bool, valid);
-    QFETCH(quint32, parentPid);
-    QMap<QString, QString> switches = {{"--install-root", "/inst"},
-                                       {"--staged-root", "/stage"},
-                                       {"--version", "2.0"},
-                                       {"--ack", "/ack"},
-                                       {"--parent-pid", "1234"}};
-    for (int i = 0; i + 1 < changes.size(); i += 2) {
-        switches[changes[i]] = changes[i + 1];
-    }
-    QStringList arguments{"exe", "--apply-update"};
-    for (auto it = switches.cbegin(); it != switches.cend(); ++it) {
-        if (!it.value().isEmpty()) {
-            arguments << it.key() << it.value();
-        }
-    }
-    UpdateArguments update;
-    QCOMPARE(readUpdateArguments(arguments, update), valid);
-    if (valid) {
-        QCOMPARE(update.parentPid, parentPid);
-        QCOMPARE(update.installRoot, QStringLiteral("/inst"));
-        QCOMPARE(update.deltaPlan, switches.value("--delta-plan"));
-    }
 }
 
 void TestApp::repairResult_data() {
@@ -301,35 +244,8 @@ void TestApp::planInstallationRoot() {
     QCOMPARE(readPlanInstallationRoot(plan), root);
 }
 
-void TestApp::parentWait_data() {
-    QTest::addColumn<QString>("parent");
-    QTest::addColumn<bool>("goOn");
-    QTest::newRow("pid 0") << "zero" << false;
-    QTest::newRow("own pid") << "self" << false;
-    QTest::newRow("process already ended") << "ended" << true;
-}
-
-void TestApp::parentWait() {
-    QFETCH(QString, parent);
-    QFETCH(bool, goOn);
-    quint32 pid = 0;
-    if (parent == "self") {
-        pid = platform::currentProcessId();
-    } else if (parent == "ended") {
-        QProcess child;
-        child.start(QCoreApplication::applicationFilePath(), {"--exit-child"});
-        QVERIFY(child.waitForStarted());
-        pid = static_cast<quint32>(child.processId());
-        QVERIFY(child.waitForFinished());
-    }
-    QCOMPARE(waitForParentProcess(pid), goOn);
-}
-
 int main(int argc, char* argv[]) {
-    // Child modes: this program re-run by its own tests.
-    if (argc == 2 && qstrcmp(argv[1], "--exit-child") == 0) {
-        return 0;
-    }
+    // Child mode: this program re-run by its own tests.
     if (argc == 3 && qstrcmp(argv[1], kProbeChild) == 0) {
         QCoreApplication app(argc, argv);
         bool accessDenied = false;
