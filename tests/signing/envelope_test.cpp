@@ -84,22 +84,19 @@ void TestSigning::envelopeRules_data() {
     const QByteArray good = envelopeBytes(signedEnvelopeObject(kPayload));
     accepted("well-formed", good);
 
-    // 1-2: size and JSON.
+    // Size, then JSON.
     refused("empty", "", kSize, QString());
     refused("not JSON", "signed", kNotJson, QString());
     refused("JSON array", "[]", kNotJson, QString());
-    refused("JSON string", R"("x")", kNotJson, QString());
     refused("garbage after the object", good + "x", kNotJson, QString());
-    refused("two objects", good + good, kNotJson, QString());
+    refused("nested too deeply to parse", "{\"a\":" + QByteArray(100000, '['), kNotJson, QString());
 
-    // 3: version and algorithm, before anything about the key.
+    // Version and algorithm, before anything about the key.
     refused("version missing", envelopeWith("envelopeVersion", QJsonValue()), kUnsupported,
             QString());
     refused("version 2", envelopeWith("envelopeVersion", 2), kUnsupported, QString());
-    refused("version 0", envelopeWith("envelopeVersion", 0), kUnsupported, QString());
     refused("version \"1\"", envelopeWith("envelopeVersion", "1"), kUnsupported, QString());
     refused("version 1.5", envelopeWith("envelopeVersion", 1.5), kUnsupported, QString());
-    refused("version true", envelopeWith("envelopeVersion", true), kUnsupported, QString());
     refused("version 2^32+1 does not wrap to 1",
             QByteArray(good).replace("\"envelopeVersion\":1", "\"envelopeVersion\":4294967297"),
             kUnsupported, QString());
@@ -110,18 +107,16 @@ void TestSigning::envelopeRules_data() {
     refused("algorithm with a space", envelopeWith("algorithm", "Ed25519 "), kUnsupported,
             QString());
     refused("algorithm missing", envelopeWith("algorithm", QJsonValue()), kUnsupported, QString());
-    refused("algorithm a number", envelopeWith("algorithm", 25519), kUnsupported, QString());
     QJsonObject unsupportedAndNoKey = signedEnvelopeObject(kPayload);
     unsupportedAndNoKey.insert("envelopeVersion", 2);
     unsupportedAndNoKey.insert("keyId", "");
     refused("version tested before key id", envelopeBytes(unsupportedAndNoKey), kUnsupported,
             QString());
 
-    // 4-5: key id, trimmed, 1 to 100 code units, then looked up exactly.
+    // Key id: trimmed, 1 to 100 code units, then looked up exactly.
     refused("key id missing", envelopeWith("keyId", QJsonValue()), kKeyIdInvalid, QString());
     refused("key id empty", envelopeWith("keyId", ""), kKeyIdInvalid, QString());
     refused("key id only white space", envelopeWith("keyId", " \t\n"), kKeyIdInvalid, QString());
-    refused("key id a number", envelopeWith("keyId", 1), kKeyIdInvalid, QString());
     const QString id101(101, QLatin1Char('k'));
     refused("key id of 101 code units is invalid, not unknown", envelopeWith("keyId", id101),
             kKeyIdInvalid, id101);
@@ -139,12 +134,10 @@ void TestSigning::envelopeRules_data() {
     refused("key tested before payload", envelopeBytes(unknownAndMalformed),
             kUnknownKey.arg("other"), "other");
 
-    // 6: strict base64url payload of 1 to 8 MiB.
+    // Payload: strict base64url of 1 to 8 MiB.
     const QString payloadText = base64Url(kPayload);
     refused("payload empty", envelopeWith("payload", ""), kMalformed);
     refused("payload missing", envelopeWith("payload", QJsonValue()), kMalformed);
-    refused("payload a number", envelopeWith("payload", 12), kMalformed);
-    refused("payload one character decodes to nothing", envelopeWith("payload", "Q"), kMalformed);
     // 0xfb 0xff 0xbf is "-_-_" in base64url and "+/+/" in the standard alphabet; a decoder that
     // took either alphabet would hand back the signed bytes and accept.
     const QByteArray dashes = QByteArray::fromHex("fbffbffbffbf");
@@ -157,7 +150,6 @@ void TestSigning::envelopeRules_data() {
             envelopeWith("payload", payloadText.left(8) + ' ' + payloadText.mid(8)), kMalformed);
     refused("payload with a trailing newline", envelopeWith("payload", payloadText + '\n'),
             kMalformed);
-    refused("payload with a leading space", envelopeWith("payload", ' ' + payloadText), kMalformed);
     // "manifest": 11 characters unpadded, 12 with one "=".
     const QByteArray manifest = "manifest";
     const QString manifestText = base64Url(manifest);
@@ -175,16 +167,14 @@ void TestSigning::envelopeRules_data() {
     accepted("payload returned exactly, not parsed", envelopeBytes(signedEnvelopeObject(binary)),
              binary);
 
-    // 6: the signature decodes to exactly 64 bytes.
+    // Signature: strict base64url of exactly 64 bytes.
     const QByteArray signature = testSigningKey().sign(kPayload);
     const QString sigText = base64Url(signature);
     refused("signature empty", envelopeWith("signature", ""), kMalformed);
-    refused("signature missing", envelopeWith("signature", QJsonValue()), kMalformed);
     refused("signature of 63 bytes", envelopeWith("signature", base64Url(signature.left(63))),
             kMalformed);
     refused("signature of 65 bytes",
             envelopeWith("signature", base64Url(signature + QByteArray(1, '\0'))), kMalformed);
-    refused("signature doubled", envelopeWith("signature", sigText + sigText), kMalformed);
     refused("signature as hex", envelopeWith("signature", QString::fromLatin1(signature.toHex())),
             kMalformed);
     refused("signature with \"+\"", envelopeWith("signature", "+" + sigText.mid(1)), kMalformed);
@@ -194,7 +184,7 @@ void TestSigning::envelopeRules_data() {
     accepted("signature padded", envelopeWith("signature", sigText + "=="));
     refused("signature with one \"=\"", envelopeWith("signature", sigText + "="), kMalformed);
 
-    // 7: the signature must verify over exactly the decoded payload.
+    // The signature must verify over exactly the decoded payload.
     refused("signed by another key under the trusted id",
             envelopeBytes(signedEnvelopeObject(kPayload, testsupport::untrustedSigningKey())),
             kInvalid);
@@ -204,8 +194,6 @@ void TestSigning::envelopeRules_data() {
     refused("signature of another payload", envelopeWith("signature", signatureText("other")),
             kInvalid);
     refused("signature all zero", envelopeWith("signature", base64Url(QByteArray(64, '\0'))),
-            kInvalid);
-    refused("signature all ones", envelopeWith("signature", base64Url(QByteArray(64, '\xff'))),
             kInvalid);
     refused("payload swapped, signature kept", envelopeWith("payload", base64Url("other")),
             kInvalid);

@@ -1,12 +1,12 @@
 // Project Wycheproof's Ed25519 vectors, each wrapped in an envelope and run through
 // verifyEnvelope with the vector's public key as the only development key.
 //
-// The envelope rules decide some vectors before the signature is looked at:
-// - a signature that is not 64 bytes is "malformed" (rule 6);
-// - an empty message is an empty payload, also "malformed" (rule 6), even where Wycheproof
-//   calls the signature valid;
-// every other vector reaches OpenSSL (rule 7): valid ones are accepted, invalid ones refused as
-// "Signed envelope signature is invalid.".
+// The envelope's decoding check decides some vectors before the signature is looked at:
+// - a signature that is not 64 bytes is "Signed envelope payload or signature is malformed.";
+// - an empty message is an empty payload, malformed as well, even where Wycheproof calls the
+//   signature valid.
+// Every other vector reaches the signature check in OpenSSL: valid ones are accepted, invalid
+// ones refused as "Signed envelope signature is invalid.". Each row's name says which applies.
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
