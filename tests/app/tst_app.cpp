@@ -140,6 +140,10 @@ void TestApp::failureLogLine_data() {
                                           << "game repair helper failed: a \"b\"";
     QTest::newRow("cut to 1000") << QString(1001, 'm')
                                  << "game repair helper failed: " + QString(1000, 'm');
+    QTest::newRow("line breaks cannot forge lines")
+        << "unknown key: k\ngame repair helper failed: x\r\u2028"
+        << "game repair helper failed: unknown key: k\\u000agame repair helper failed: "
+           "x\\u000d\\u2028";
 }
 
 void TestApp::failureLogLine() {
