@@ -2,9 +2,9 @@
 # Cross-builds the OS layer and its tests for Windows with mingw-w64 and runs the tests under
 # Wine in a throwaway prefix, without a display. Exits with the test program's exit code.
 #
-# Usage: scripts/test-platform-windows.sh [BUILD_DIR [TEST_NAME...]]
-#   BUILD_DIR defaults to build-win-platform (relative to the repository root); test names, if
-#   given, run only those cases.
+# Usage: scripts/test-platform-windows.sh [BUILD_DIR [TEST_NAME]]
+#   BUILD_DIR defaults to build-win-platform (relative to the repository root); a test name, if
+#   given, runs only that case.
 # Needs Debian's g++-mingw-w64-x86-64, wine64 and wine (the latter two give `wine`).
 set -euo pipefail
 

@@ -3,133 +3,70 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <utility>
+#include <vector>
 
 namespace harness {
 
+std::string row;
+
 namespace {
 
-struct Case {
-    const char* name;
-    TestFunction function;
-};
-
-std::vector<Case>& registry() {
-    static std::vector<Case> cases;
-    return cases;
+std::vector<std::pair<const char*, void (*)()>>& cases() {
+    static std::vector<std::pair<const char*, void (*)()>> all;
+    return all;
 }
 
-std::vector<std::string>& rows() {
-    static std::vector<std::string> names;
-    return names;
-}
-
-const char* currentCase = "";
-int failuresInCase = 0;
-
-enum class Outcome { Passed, Failed, Skipped };
-
-Outcome runCase(const Case& c) {
-    currentCase = c.name;
-    failuresInCase = 0;
-    rows().clear();
-    try {
-        c.function();
-    } catch (const Abort&) {
-        // Already reported.
-    } catch (const Skip& skip) {
-        if (failuresInCase == 0) {
-            std::printf("SKIP %s: %s\n", c.name, skip.reason.c_str());
-            return Outcome::Skipped;
-        }
-    } catch (const std::exception& e) {
-        reportFailure("", 0, std::string("uncaught exception: ") + e.what());
-    } catch (...) {
-        reportFailure("", 0, "uncaught exception");
-    }
-    std::printf("%s %s\n", failuresInCase == 0 ? "ok  " : "FAIL", c.name);
-    return failuresInCase == 0 ? Outcome::Passed : Outcome::Failed;
-}
+const char* current = "";
+int failures = 0;  // of the running case
 
 }  // namespace
 
-Registration::Registration(const char* name, TestFunction function) {
-    registry().push_back({name, function});
+bool registerCase(const char* name, void (*function)()) {
+    cases().emplace_back(name, function);
+    return true;
 }
 
-Row::Row(std::string name) {
-    rows().push_back(std::move(name));
-}
-
-Row::~Row() {
-    rows().pop_back();
-}
-
-void reportFailure(const char* file, int line, const std::string& text) {
-    ++failuresInCase;
-    std::string where;
-    for (const std::string& row : rows()) {
-        where += " [row " + row + "]";
+bool report(bool ok, const char* file, int line, const std::string& what) {
+    if (!ok) {
+        ++failures;
+        std::printf("%s:%d: %s%s%s: %s\n", file, line, current, row.empty() ? "" : " row ",
+                    row.c_str(), what.c_str());
     }
-    std::printf("%s:%d: %s%s: %s\n", file, line, currentCase, where.c_str(), text.c_str());
-}
-
-void skip(const std::string& reason) {
-    throw Skip{reason};
-}
-
-std::string show(const std::string& value) {
-    return '"' + value + '"';
-}
-
-std::string show(const char* value) {
-    return value ? show(std::string(value)) : "null";
-}
-
-std::string show(bool value) {
-    return value ? "true" : "false";
+    return ok;
 }
 
 int run(int argc, char** argv) {
-    std::vector<Case> selected;
-    int failed = 0;
-    if (argc <= 1) {
-        selected = registry();
-    }
-    for (int i = 1; i < argc; ++i) {
-        bool found = false;
-        for (const Case& c : registry()) {
-            if (std::strcmp(c.name, argv[i]) == 0) {
-                selected.push_back(c);
-                found = true;
-            }
+    std::setvbuf(stdout, nullptr, _IONBF, 0);  // nothing is lost if a case crashes
+    const char* only = argc > 1 ? argv[1] : nullptr;
+    int passed = 0, failed = 0, skipped = 0;
+    for (const auto& [name, function] : cases()) {
+        if (only && std::strcmp(only, name) != 0) {
+            continue;
         }
-        if (!found) {
-            std::printf("FAIL %s: no such test\n", argv[i]);
-            ++failed;
-        }
-    }
-    int passed = 0;
-    int skipped = 0;
-    for (const Case& c : selected) {
-        switch (runCase(c)) {
-            case Outcome::Passed:
-                ++passed;
-                break;
-            case Outcome::Failed:
-                ++failed;
-                break;
-            case Outcome::Skipped:
+        current = name;
+        row.clear();
+        failures = 0;
+        try {
+            function();
+        } catch (const Stop& stop) {
+            if (stop.skipReason && failures == 0) {
+                std::printf("SKIP %s: %s\n", name, stop.skipReason);
                 ++skipped;
-                break;
+                continue;
+            }
+        } catch (const std::exception& e) {
+            report(false, __FILE__, __LINE__, std::string("uncaught exception: ") + e.what());
         }
-        std::fflush(stdout);
+        std::printf("%s %s\n", failures == 0 ? "ok  " : "FAIL", name);
+        ++(failures == 0 ? passed : failed);
     }
-    if (skipped > 0) {
-        std::printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
-    } else {
-        std::printf("%d passed, %d failed\n", passed, failed);
+    if (only && passed + failed + skipped == 0) {
+        std::printf("FAIL %s: no such test\n", only);
+        ++failed;
     }
-    std::fflush(stdout);
+    const std::string skips = skipped > 0 ? ", " + std::to_string(skipped) + " skipped" : "";
+    std::printf("%d passed, %d failed%s\n", passed, failed, skips.c_str());
     return failed == 0 ? 0 : 1;
 }
 

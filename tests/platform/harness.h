@@ -1,97 +1,46 @@
-// A small test harness without Qt, so that the OS layer's tests also run as a Windows program
-// under Wine.
-//
-// TEST_CASE(name) { ... } registers a case. CHECK and CHECK_EQ report a failure (file, line,
-// expression and values) and let the case go on; REQUIRE and REQUIRE_EQ end the case on failure;
-// SKIP(reason) ends it as skipped. harness::run runs every case, or those named on the command
-// line, and ends with a summary line "N passed, N failed" (", N skipped" when any were).
+// A minimal test harness without Qt, so that the OS layer's tests also run as a Windows program
+// under Wine. TEST_CASE(name) registers a case. CHECK and CHECK_EQ report a failure and let the
+// case go on; REQUIRE ends the case when it fails; SKIP(reason) ends it as skipped.
 #pragma once
 
 #include <sstream>
 #include <string>
-#include <vector>
 
 namespace harness {
 
-using TestFunction = void (*)();
+bool registerCase(const char* name, void (*function)());
 
-struct Registration {
-    Registration(const char* name, TestFunction function);
+// Thrown to end a case: after a failed REQUIRE (no reason), or to skip it.
+struct Stop {
+    const char* skipReason;
 };
 
-// Thrown to leave a case: after a failed REQUIRE, or to skip it.
-struct Abort {};
-struct Skip {
-    std::string reason;
-};
+// Names the row of a data table under test in failure reports; cleared before every case.
+extern std::string row;
 
-// While it lives, every failure report also names this row of a data table.
-class Row {
-public:
-    explicit Row(std::string name);
-    ~Row();
-    Row(const Row&) = delete;
-    Row& operator=(const Row&) = delete;
-};
-
-void reportFailure(const char* file, int line, const std::string& text);
-[[noreturn]] void skip(const std::string& reason);
-
-std::string show(const std::string& value);
-std::string show(const char* value);
-std::string show(bool value);
-template <typename T>
-std::string show(const T& value) {
-    std::ostringstream out;
-    out << value;
-    return out.str();
-}
-
-inline bool check(const char* file, int line, const char* expression, bool value) {
-    if (!value) {
-        reportFailure(file, line, std::string("CHECK(") + expression + ")");
-    }
-    return value;
-}
+// Reports a failure unless `ok`; returns `ok`.
+bool report(bool ok, const char* file, int line, const std::string& what);
 
 template <typename A, typename B>
-bool checkEqual(const char* file, int line, const char* left, const char* right, const A& a,
-                const B& b) {
-    if (a == b) {
-        return true;
-    }
-    reportFailure(
-        file, line,
-        std::string("CHECK_EQ(") + left + ", " + right + "): " + show(a) + " != " + show(b));
-    return false;
+bool equal(const A& a, const B& b, const char* file, int line, const char* expression) {
+    std::ostringstream text;
+    text << expression << ": " << a << " != " << b;
+    return report(a == b, file, line, text.str());
 }
 
-// Runs the cases named in argv[1..], or all when none is named. Returns the process exit code.
+// Runs every case, or the one named by argv[1], printing a line for each and then
+// "N passed, N failed" (", N skipped" when any were). Returns 0 when none failed.
 int run(int argc, char** argv);
 
 }  // namespace harness
 
-#define HARNESS_CONCAT2(a, b) a##b
-#define HARNESS_CONCAT(a, b) HARNESS_CONCAT2(a, b)
-
-#define TEST_CASE(name)                                                                  \
-    static void name();                                                                  \
-    static const harness::Registration HARNESS_CONCAT(registration_, name)(#name, name); \
+#define TEST_CASE(name)                                                       \
+    static void name();                                                       \
+    static const bool name##_registered = harness::registerCase(#name, name); \
     static void name()
 
 #define CHECK(condition) \
-    harness::check(__FILE__, __LINE__, #condition, static_cast<bool>(condition))
-#define CHECK_EQ(a, b) harness::checkEqual(__FILE__, __LINE__, #a, #b, (a), (b))
-#define REQUIRE(condition)          \
-    do {                            \
-        if (!CHECK(condition)) {    \
-            throw harness::Abort{}; \
-        }                           \
-    } while (false)
-#define REQUIRE_EQ(a, b)            \
-    do {                            \
-        if (!CHECK_EQ(a, b)) {      \
-            throw harness::Abort{}; \
-        }                           \
-    } while (false)
-#define SKIP(reason) harness::skip(reason)
+    harness::report(static_cast<bool>(condition), __FILE__, __LINE__, #condition)
+#define CHECK_EQ(a, b) harness::equal((a), (b), __FILE__, __LINE__, #a " == " #b)
+#define REQUIRE(condition) (CHECK(condition) ? void() : throw harness::Stop{nullptr})
+#define SKIP(reason) (throw harness::Stop{reason})
