@@ -1,5 +1,5 @@
-// Signing fixtures shared by the tests: a test Ed25519 key pair whose private half is public on
-// purpose, and helpers that sign payloads into envelopes with OpenSSL.
+// Signing fixtures shared by the tests: Ed25519 key pairs whose private halves are public on
+// purpose, and envelopes signed with them through OpenSSL.
 #pragma once
 
 #include <QByteArray>
@@ -13,32 +13,28 @@ struct TestSigningKey {
     QString keyId;
     QByteArray seed;
 
-    // The raw 32-byte public key.
-    QByteArray publicKey() const;
-    // The 64-byte pure Ed25519 signature of all of `message`.
-    QByteArray sign(const QByteArray& message) const;
+    QByteArray publicKey() const;                      // raw, 32 bytes
+    QByteArray sign(const QByteArray& message) const;  // pure Ed25519, 64 bytes
 };
 
-// The key pair whose public half test-trusted-keys.json holds under "launcher-test-1", the
-// document compiled into LauncherUpdater_testkeys and into the signing tests.
+// The key pair whose public half test-trusted-keys.json holds as "launcher-test-1", the document
+// compiled into LauncherUpdater_testkeys and into the signing tests.
 TestSigningKey testSigningKey();
-// A key pair that no trusted key document holds, under the same key id as testSigningKey().
+// Another key pair under the same key id, which no trusted key document holds.
 TestSigningKey untrustedSigningKey();
 
 // Unpadded base64url text, as the launcher's tools write it.
 QString base64Url(const QByteArray& bytes);
 
-// A signed envelope as a JSON object, so that a test can forge one field at a time:
-// "envelopeVersion" 1, "algorithm" "Ed25519", the key's id, and `payload` with its signature
-// as unpadded base64url.
-QJsonObject signedEnvelopeObject(const QByteArray& payload,
-                                 const TestSigningKey& key = testSigningKey());
-// The compact JSON bytes of an envelope object.
-QByteArray envelopeBytes(const QJsonObject& envelope);
-// A complete signed envelope of `payload`, ready to be written as "manifest.envelope.json".
-QByteArray signEnvelope(const QByteArray& payload, const TestSigningKey& key = testSigningKey());
-// Writes signEnvelope(payload, key) to `path`. False when the file cannot be written.
-bool writeSignedEnvelope(const QString& path, const QByteArray& payload,
-                         const TestSigningKey& key = testSigningKey());
+// The compact JSON of an envelope of `payload` signed by `key`: "envelopeVersion" 1, "algorithm"
+// "Ed25519", the key's id, and payload and signature as unpadded base64url. The members of
+// `changes` are put in afterwards, so that a test can forge any field.
+QByteArray signEnvelope(const QByteArray& payload, const QJsonObject& changes = {},
+                        const TestSigningKey& key = testSigningKey());
+
+// Writes `bytes` to `path`, replacing what was there. False when that fails.
+bool writeFile(const QString& path, const QByteArray& bytes);
+// Writes signEnvelope(payload) to `path`, e.g. a staged "manifest.envelope.json".
+bool writeSignedEnvelope(const QString& path, const QByteArray& payload);
 
 }  // namespace testsupport
