@@ -45,7 +45,6 @@ private slots:
     void repairResult_data();
     void repairResult();
     void repairResultBesideRelativePlan();
-    void repairResultRefusedLeavesDirectory();
 
     void failureLogLine_data();
     void failureLogLine();
@@ -93,10 +92,6 @@ void TestApp::repairResult_data() {
         << 22 << QString(1000, 'x') + QString(500, 'y')
         << QByteArray(R"({"errorCode":22,"message":")") + QByteArray(1000, 'x') +
                QByteArray(R"(","ok":false,"schemaVersion":1})");
-    QTest::newRow("quotes and backslashes escaped")
-        << 23 << "Could not open C:\\a \"b\""
-        << QByteArray(
-               R"({"errorCode":23,"message":"Could not open C:\\a \"b\"","ok":false,"schemaVersion":1})");
 }
 
 void TestApp::repairResult() {
@@ -120,14 +115,6 @@ void TestApp::repairResultBesideRelativePlan() {
     QDir::setCurrent(previous);
     QVERIFY(written);
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("plans/result.json"))).isFile());
-}
-
-void TestApp::repairResultRefusedLeavesDirectory() {
-    QTemporaryDir dir;
-    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("result.json/keep"))));
-    QVERIFY(!writeRepairResult(dir.filePath(QStringLiteral("plan.json")), 0, QString()));
-    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("result.json/keep"))).isDir());
-    QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("result.json")});
 }
 
 void TestApp::failureLogLine_data() {
