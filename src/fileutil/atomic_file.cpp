@@ -1,27 +1,28 @@
 #include "atomic_file.h"
 
-#include <QFileInfo>
-#include <QTemporaryFile>
+#include <QFile>
+#include <QUuid>
 
 #include "native_path.h"
 #include "platform.h"
 
 bool saveFileAtomically(const QString& path, const QByteArray& data) {
-    const QFileInfo target(path);
-    // Created with O_EXCL under a random name, so nothing planted beforehand can be reused.
-    QTemporaryFile temporary(target.absoluteFilePath() + QStringLiteral(".XXXXXX"));
-    if (!temporary.open() || temporary.write(data) != data.size() || !temporary.flush()) {
+    // A fresh random name, created only if nothing stands there (no link is followed), so that
+    // nothing planted beforehand can receive the bytes. Not QTemporaryFile: on Windows it keeps
+    // its handle open after close(), and the rename below then fails with a sharing violation.
+    const QString temporaryPath =
+        path + QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128).left(12);
+    QFile temporary(temporaryPath);
+    if (!temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
         return false;
     }
-    // The launcher that reads the file may run as another user than an elevated helper.
-    temporary.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                             QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    const QString temporaryPath = temporary.fileName();
+    const bool written = temporary.write(data) == data.size() && temporary.flush();
     temporary.close();
     std::uint32_t error = 0;
-    if (!platform::replaceFile(nativeFilePath(temporaryPath), nativeFilePath(path), &error)) {
+    if (!written || temporary.error() != QFileDevice::NoError ||
+        !platform::replaceFile(nativeFilePath(temporaryPath), nativeFilePath(path), &error)) {
+        QFile::remove(temporaryPath);
         return false;
     }
-    temporary.setAutoRemove(false);
     return true;
 }

@@ -8,5 +8,5 @@
 // Unlike QSaveFile it never writes through a symbolic link standing at `path` (the link itself
 // is replaced), because the directories this program writes into are user-writable. Returns
 // false, leaving any earlier file as it was, when the file cannot be created, written or
-// renamed (for instance when a directory stands at `path`). The new file is readable by all.
+// renamed (for instance when a directory stands at `path`).
 bool saveFileAtomically(const QString& path, const QByteArray& data);
