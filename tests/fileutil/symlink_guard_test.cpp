@@ -30,6 +30,10 @@ void TestFileUtil::symbolicLinkAlong() {
     QFETCH(bool, dangling);
     QFETCH(QString, relative);
     QFETCH(bool, found);
+#ifdef Q_OS_WIN
+    // QFile::link makes .lnk shortcuts there, and Wine shows Unix links as plain entries.
+    QSKIP("symbolic links cannot be made here; the link cases run on Linux");
+#endif
 
     QTemporaryDir dir;
     const QString real = dir.filePath(QStringLiteral("real"));
