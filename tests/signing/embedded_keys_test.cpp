@@ -43,7 +43,7 @@ void TestSigning::embeddedDocument() {
     process.start(probe, {envelope});
     QVERIFY2(process.waitForFinished(60000), qPrintable(process.errorString()));
     QCOMPARE(process.exitCode(), 0);
-    // A Windows build writes its standard output in text mode.
+    // A Windows build writes its standard streams in text mode.
     QCOMPARE(QString::fromUtf8(process.readAllStandardOutput()).replace("\r\n", "\n"), output);
-    QCOMPARE(QString::fromUtf8(process.readAllStandardError()), log);
+    QCOMPARE(QString::fromUtf8(process.readAllStandardError()).replace("\r\n", "\n"), log);
 }

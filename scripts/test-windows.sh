@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds LauncherUpdater.exe and the Windows test programs (scripts/build-windows.sh), then runs
+# under Wine every Windows test program, and the whole-process tests of the Linux build
+# (build/tests/app/tst_process) against LauncherUpdater.exe. Needs the Linux build first.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+linux_dir=${BUILD_DIR:-build}
+windows_dir=${WINDOWS_BUILD_DIR:-$PWD/build-windows}
+scripts/build-windows.sh "$windows_dir"
+
+# shellcheck source=scripts/wine-env-windows.sh
+. scripts/wine-env-windows.sh
+# The whole-process tests run from the Linux driver below, which starts the program through Wine.
+ctest --test-dir "$windows_dir" --output-on-failure --timeout 600 -E '^process$'
+LAUNCHERUPDATER_EXE="$windows_dir/src/app/LauncherUpdater.exe" LAUNCHERUPDATER_RUNNER=wine \
+    "$linux_dir/tests/app/tst_process"
