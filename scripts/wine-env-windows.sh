@@ -1,0 +1,68 @@
+# Sets up a throwaway Wine prefix for running the Windows build's executables; source it:
+#
+#   . scripts/wine-env-windows.sh
+#   wine build-windows/src/app/LauncherUpdater.exe --help
+#   ctest --test-dir build-windows        # the build runs its tests through wine
+#
+# Exports WINEPREFIX (a new temporary directory), WINEARCH, WINEDEBUG=-all and
+# WINEDLLOVERRIDES (no Mono or Gecko installer), removes DISPLAY and WAYLAND_DISPLAY so
+# nothing waits for a window, initialises the prefix (wineboot -i) and makes it report
+# Windows 10 (a new prefix reports Windows 7; Qt 6 is built for Windows 10). When the
+# sourcing shell exits, the prefix's wineserver is stopped and the prefix removed, after
+# whatever EXIT trap the shell already had. To set WINEPREFIX yourself and keep the prefix,
+# set LAUNCHERUPDATER_WINEPREFIX to a directory before sourcing.
+#
+# Facts about Wine 8 as Debian ships it that matter to tests: Wine drops QT_* variables from a
+# Windows process's environment and passes WINEQT_* on as QT_* (so WINEQT_FORCE_STDERR_LOGGING=1
+# shows Qt's log lines); Unix symbolic links do not look like Windows links; names are looked up
+# without regard to letter case.
+
+lu_wine_fail() {
+    echo "wine-env-windows: $*" >&2
+    return 1
+}
+
+lu_wine_setup() {
+    local wine wineboot winecfg wineserver
+    wine=$(command -v wine) || { lu_wine_fail "wine is not installed (Debian: wine wine64)"; return 1; }
+    wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
+    wineboot=$(command -v wineboot || echo "$wine wineboot")
+    winecfg=$(command -v winecfg || echo "$wine winecfg")
+
+    unset DISPLAY WAYLAND_DISPLAY
+    export WINEDEBUG=-all
+    export WINEARCH=win64
+    export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    if [ -n "${LAUNCHERUPDATER_WINEPREFIX:-}" ]; then
+        export WINEPREFIX=$LAUNCHERUPDATER_WINEPREFIX
+        mkdir -p "$WINEPREFIX" || return 1
+        LU_WINE_OWNS_PREFIX=0
+    else
+        export WINEPREFIX
+        WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/launcherupdater-wine.XXXXXX") || return 1
+        LU_WINE_OWNS_PREFIX=1
+        local previous=
+        eval "set -- $(trap -p EXIT)"
+        [ $# -ge 3 ] && previous=$3
+        # shellcheck disable=SC2064
+        trap "${previous:+$previous; }lu_wine_cleanup" EXIT
+    fi
+    LU_WINESERVER=$wineserver
+    if [ ! -f "$WINEPREFIX/system.reg" ]; then
+        timeout 300 $wineboot -i </dev/null >/dev/null 2>&1 \
+            || { lu_wine_fail "wineboot -i failed in $WINEPREFIX"; return 1; }
+        timeout 120 $winecfg -v win10 </dev/null >/dev/null 2>&1 \
+            || { lu_wine_fail "winecfg -v win10 failed in $WINEPREFIX"; return 1; }
+        timeout 120 "$wineserver" -w || true
+    fi
+}
+
+lu_wine_cleanup() {
+    [ -n "${WINEPREFIX:-}" ] || return 0
+    timeout 60 "${LU_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+    if [ "${LU_WINE_OWNS_PREFIX:-0}" = 1 ]; then
+        rm -rf -- "$WINEPREFIX"
+    fi
+}
+
+lu_wine_setup
