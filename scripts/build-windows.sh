@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Cross-builds LauncherUpdater.exe and its Windows test executables on Debian with mingw-w64.
 #
-#   scripts/build-windows.sh [--test] [BUILD_DIR]
+#   scripts/build-windows.sh [--test] [BUILD_DIR] [-- CMAKE_ARGS...]
 #
 # 1. Installs the Debian packages it needs (as root; otherwise it only checks for them).
 # 2. Builds Windows static libraries of Qt Core + Test and of OpenSSL's libcrypto from Debian's
@@ -15,7 +15,8 @@
 #    and prints the path of LauncherUpdater.exe, which is always BUILD_DIR/src/app/LauncherUpdater.exe.
 #    The build directory runs its tests through Wine (CMAKE_CROSSCOMPILING_EMULATOR), so
 #    `ctest --test-dir BUILD_DIR` works inside the environment of scripts/wine-env-windows.sh.
-#    With --test, the script does that itself.
+#    With --test, the script does that itself. CMAKE_ARGS go to the configure step of this project
+#    (e.g. -DTRUSTED_KEYS_FILE=...).
 #
 # Environment:
 #   LAUNCHERUPDATER_WINDEPS_CACHE   cache root (default /var/cache/launcherupdater-windeps)
@@ -30,9 +31,11 @@ usage() {
 
 run_tests=0
 build_dir=
+cmake_args=()
 while [ $# -gt 0 ]; do
     case "$1" in
         --test) run_tests=1 ;;
+        --) shift; cmake_args=("$@"); break ;;
         -h | --help) usage; exit 0 ;;
         -*) echo "build-windows: unknown option $1" >&2; usage >&2; exit 2 ;;
         *)
@@ -48,14 +51,17 @@ done
 
 source_dir=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 build_dir=${build_dir:-$source_dir/build-windows}
+case "$build_dir" in /*) ;; *) build_dir=$PWD/$build_dir ;; esac
 cache_root=${LAUNCHERUPDATER_WINDEPS_CACHE:-/var/cache/launcherupdater-windeps}
 jobs=${LAUNCHERUPDATER_JOBS:-$(nproc)}
 build_type=${LAUNCHERUPDATER_WINDOWS_BUILD_TYPE:-Release}
 toolchain=$source_dir/cmake/toolchains/mingw-w64-x86_64.cmake
 target=x86_64-w64-mingw32
-host_multiarch=$(dpkg-architecture -qDEB_HOST_MULTIARCH 2>/dev/null || gcc -print-multiarch)
 qt_host_path=/usr
-qt_host_cmake_dir=/usr/lib/$host_multiarch/cmake
+qt_host_cmake_dir=  # /usr/lib/<multiarch>/cmake, once dpkg-dev is there to tell
+
+# The host's search paths for its own compiler mean nothing to the Windows one.
+unset LIBRARY_PATH CPATH C_INCLUDE_PATH CPLUS_INCLUDE_PATH
 
 log() { printf '==> %s\n' "$*" >&2; }
 die() { printf 'build-windows: %s\n' "$*" >&2; exit 1; }
@@ -157,7 +163,10 @@ ensure_deb_src() {
     if apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package:'; then
         return 0
     fi
-    apt_ok || die "no deb-src entry; add one (or run as root) so that 'apt-get source' works"
+    if ! apt_ok; then
+        log "apt knows no source packages (no deb-src entry); only cached builds can be used"
+        return 0
+    fi
     if ! have_deb_src && [ ! -f "$own_src_list" ]; then
         local entries
         entries=$(derive_deb_src)
@@ -221,6 +230,17 @@ pick_source() {
         log "the source of $package $v cannot be downloaded; trying an older version"
         sed -n 's/^E: /   /p' "$cache_root/downloads/$package/apt.log" >&2
     done
+    # Without source package lists: the newest finished build in the cache.
+    if [ -z "$pick_version" ]; then
+        local stamp
+        stamp=$(ls -t "$cache_root/$package-"*"-$recipe_hash/.complete" 2>/dev/null | head -n 1) || true
+        if [ -n "$stamp" ]; then
+            pick_prefix=$(dirname "$stamp")
+            pick_version=${pick_prefix#"$cache_root/$package-"}
+            pick_version=${pick_version%"-$recipe_hash"}
+            return 0
+        fi
+    fi
     die "no version of the source package $package${upstream:+ $upstream} could be downloaded"
 }
 
@@ -241,7 +261,7 @@ openssl_recipe() {
 qt_recipe() {
     echo "qtbase recipe 1"
     declare -p qt_options
-    cat "$toolchain"
+    grep -v -e '^[[:space:]]*#' -e '^[[:space:]]*$' "$toolchain"
     compiler_id
     dpkg-query -W -f='${Version}\n' qt6-base-dev
 }
@@ -386,7 +406,8 @@ build_project() {
         -DQT_HOST_PATH_CMAKE_DIR="$qt_host_cmake_dir" \
         -DOPENSSL_ROOT_DIR="$openssl_prefix" \
         -DOPENSSL_USE_STATIC_LIBS=ON \
-        -DCMAKE_CROSSCOMPILING_EMULATOR="$wine"
+        -DCMAKE_CROSSCOMPILING_EMULATOR="$wine" \
+        "${cmake_args[@]}"
     log "building $build_dir"
     cmake --build "$build_dir" --parallel "$jobs"
 }
@@ -394,6 +415,7 @@ build_project() {
 main() {
     ensure_packages
     command -v "$target-g++-posix" >/dev/null || die "$target-g++-posix is not installed"
+    qt_host_cmake_dir=/usr/lib/$(dpkg-architecture -qDEB_HOST_MULTIARCH)/cmake
     ensure_deb_src
     mkdir -p "$cache_root"
     exec 9>"$cache_root/.lock"
@@ -410,8 +432,7 @@ main() {
     if [ "$run_tests" = 1 ]; then
         # shellcheck source=wine-env-windows.sh
         . "$source_dir/scripts/wine-env-windows.sh"
-        LAUNCHERUPDATER_EXE=$exe ctest --test-dir "$build_dir" --output-on-failure \
-            --timeout 600 -j "$jobs"
+        ctest --test-dir "$build_dir" --output-on-failure --timeout 600 -j "$jobs"
     fi
     log "done in $(($(now) - started)) s"
     echo "$exe"

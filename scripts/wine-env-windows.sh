@@ -4,18 +4,20 @@
 #   wine build-windows/src/app/LauncherUpdater.exe --help
 #   ctest --test-dir build-windows        # the build runs its tests through wine
 #
-# Exports WINEPREFIX (a new temporary directory), WINEARCH, WINEDEBUG=-all and
-# WINEDLLOVERRIDES (no Mono or Gecko installer), removes DISPLAY and WAYLAND_DISPLAY so
-# nothing waits for a window, initialises the prefix (wineboot -i) and makes it report
+# Exports WINEPREFIX (a new temporary directory), WINEARCH, WINEDEBUG=-all,
+# WINEDLLOVERRIDES (no Mono or Gecko installer, no menu builder) and
+# WINEQT_FORCE_STDERR_LOGGING=1, removes DISPLAY and WAYLAND_DISPLAY so nothing waits for a
+# window, initialises the prefix (wineboot -i) and makes it report
 # Windows 10 (a new prefix reports Windows 7; Qt 6 is built for Windows 10). When the
 # sourcing shell exits, the prefix's wineserver is stopped and the prefix removed, after
 # whatever EXIT trap the shell already had. To set WINEPREFIX yourself and keep the prefix,
 # set LAUNCHERUPDATER_WINEPREFIX to a directory before sourcing.
 #
-# Facts about Wine 8 as Debian ships it that matter to tests: Wine drops QT_* variables from a
-# Windows process's environment and passes WINEQT_* on as QT_* (so WINEQT_FORCE_STDERR_LOGGING=1
-# shows Qt's log lines); Unix symbolic links do not look like Windows links; names are looked up
-# without regard to letter case.
+# Why WINEQT_FORCE_STDERR_LOGGING: a Windows Qt program without a console window (and under Wine
+# started from a Unix shell there is none) sends its log lines, and QtTest its whole report, to
+# OutputDebugString, so nothing reaches stdout or stderr. Wine drops QT_* variables from a Windows
+# process's environment and passes WINEQT_* on as QT_*, so this is QT_FORCE_STDERR_LOGGING=1 for
+# the program, which is what it would do in a console on Windows.
 
 lu_wine_fail() {
     echo "wine-env-windows: $*" >&2
@@ -33,6 +35,7 @@ lu_wine_setup() {
     export WINEDEBUG=-all
     export WINEARCH=win64
     export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+    export WINEQT_FORCE_STDERR_LOGGING=1
     if [ -n "${LAUNCHERUPDATER_WINEPREFIX:-}" ]; then
         export WINEPREFIX=$LAUNCHERUPDATER_WINEPREFIX
         mkdir -p "$WINEPREFIX" || return 1
