@@ -81,7 +81,10 @@ packages=(
 apt_ok() { [ "$(id -u)" = 0 ] && [ "${LAUNCHERUPDATER_SKIP_APT:-0}" != 1 ]; }
 
 export DEBIAN_FRONTEND=noninteractive
-apt_get() { apt-get -q -o Dpkg::Use-Pty=0 -o APT::Sandbox::User=root "$@"; }
+# As root, apt's downloads would otherwise drop to user _apt, who may not write to the cache.
+apt_get() {
+    apt-get -q -o Dpkg::Use-Pty=0 -o APT::Sandbox::User=root -o DPkg::Lock::Timeout=600 "$@"
+}
 
 ensure_packages() {
     local missing=() p
@@ -97,13 +100,14 @@ ensure_packages() {
 
 # --- 2. Debian source packages ----------------------------------------------------------------
 
-own_src_list=/etc/apt/sources.list.d/launcherupdater-deb-src.sources
+# Our deb-src entries, if we had to add them: NAME.sources (deb822) and/or NAME.list.
+own_src=/etc/apt/sources.list.d/launcherupdater-deb-src
 
-# Does any configured source (other than ours) already offer deb-src?
+# Does any configured source (other than ours) offer deb-src?
 have_deb_src() {
     local f
     for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] && [ "$f" != "$own_src_list" ] || continue
+        [ -f "$f" ] && [ "${f%.*}" != "$own_src" ] || continue
         grep -qE '^[[:space:]]*(deb-src[[:space:]]|Types:.*deb-src)' "$f" && return 0
     done
     return 1
@@ -115,7 +119,7 @@ derive_deb_src() {
     codename=$(. /etc/os-release && echo "${VERSION_CODENAME:-}")
     [ -n "$codename" ] || die "cannot tell the release code name from /etc/os-release"
     for f in /etc/apt/sources.list.d/*.sources; do
-        [ -f "$f" ] && [ "$f" != "$own_src_list" ] || continue
+        [ -f "$f" ] && [ "${f%.*}" != "$own_src" ] || continue
         awk -v codename="$codename" '
             function flush(  i) {
                 if (n > 0 && isdeb && release && enabled) {
@@ -145,7 +149,7 @@ derive_deb_src() {
             END { flush() }' "$f"
     done
     for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
-        [ -f "$f" ] || continue
+        [ -f "$f" ] && [ "${f%.*}" != "$own_src" ] || continue
         # deb [options] URI SUITE COMPONENTS...
         awk -v codename="$codename" '
             $1 == "deb" {
@@ -159,29 +163,34 @@ derive_deb_src() {
     done
 }
 
+source_lists_ok() { apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package:'; }
+
+# Makes `apt-get source` work: with the machine's own deb-src entries if it has any, else with
+# entries derived from its deb entries.
 ensure_deb_src() {
-    if apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package:'; then
-        return 0
-    fi
+    source_lists_ok && return 0
     if ! apt_ok; then
         log "apt knows no source packages (no deb-src entry); only cached builds can be used"
         return 0
     fi
-    if ! have_deb_src && [ ! -f "$own_src_list" ]; then
+    if have_deb_src || [ -f "$own_src.sources" ] || [ -f "$own_src.list" ]; then
+        apt_get update || apt_get update
+        source_lists_ok && return 0
+    fi
+    if [ ! -f "$own_src.sources" ] && [ ! -f "$own_src.list" ]; then
         local entries
         entries=$(derive_deb_src)
         [ -n "$entries" ] || die "found no deb entry for this release to derive a deb-src entry from"
         if grep -q '^Types:' <<<"$entries"; then
-            printf '%s\n' "$entries" | grep -v '^deb-src' >"$own_src_list"
+            printf '%s\n' "$entries" | grep -v '^deb-src' >"$own_src.sources"
         fi
         if grep -q '^deb-src' <<<"$entries"; then
-            printf '%s\n' "$entries" | grep '^deb-src' >"${own_src_list%.sources}.list"
+            printf '%s\n' "$entries" | grep '^deb-src' >"$own_src.list"
         fi
-        log "added deb-src entries: $own_src_list ${own_src_list%.sources}.list"
+        log "added deb-src entries: $(ls "$own_src".* | tr '\n' ' ')"
+        apt_get update || apt_get update
     fi
-    apt_get update || apt_get update
-    apt-cache showsrc qt6-base 2>/dev/null | grep -q '^Package:' \
-        || die "apt-get update did not bring source package lists"
+    source_lists_ok || die "apt-get update brought no source package lists"
 }
 
 # PACKAGE's source versions that apt knows, newest first.
@@ -230,17 +239,18 @@ pick_source() {
         log "the source of $package $v cannot be downloaded; trying an older version"
         sed -n 's/^E: /   /p' "$cache_root/downloads/$package/apt.log" >&2
     done
-    # Without source package lists: the newest finished build in the cache.
-    if [ -z "$pick_version" ]; then
-        local stamp
-        stamp=$(ls -t "$cache_root/$package-"*"-$recipe_hash/.complete" 2>/dev/null | head -n 1) || true
-        if [ -n "$stamp" ]; then
-            pick_prefix=$(dirname "$stamp")
-            pick_version=${pick_prefix#"$cache_root/$package-"}
-            pick_version=${pick_version%"-$recipe_hash"}
-            return 0
-        fi
-    fi
+    # Nothing to download (no source lists, or the archive out of reach): the newest finished
+    # build in the cache, if there is one.
+    local stamp
+    for stamp in $(ls -t "$cache_root/$package-"*"-$recipe_hash/.complete" 2>/dev/null); do
+        v=$(dirname "$stamp")
+        v=${v#"$cache_root/$package-"}
+        v=${v%"-$recipe_hash"}
+        [ -z "$upstream" ] || [ "${v%%[-+]*}" = "$upstream" ] || continue
+        log "using the cached build of $package $v"
+        pick_version=$v pick_prefix=$(dirname "$stamp") pick_dsc=
+        return 0
+    done
     die "no version of the source package $package${upstream:+ $upstream} could be downloaded"
 }
 

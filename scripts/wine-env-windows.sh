@@ -10,8 +10,9 @@
 # window, initialises the prefix (wineboot -i) and makes it report
 # Windows 10 (a new prefix reports Windows 7; Qt 6 is built for Windows 10). When the
 # sourcing shell exits, the prefix's wineserver is stopped and the prefix removed, after
-# whatever EXIT trap the shell already had. To set WINEPREFIX yourself and keep the prefix,
-# set LAUNCHERUPDATER_WINEPREFIX to a directory before sourcing.
+# whatever EXIT trap the shell already had (an EXIT trap set after sourcing replaces this one:
+# call lu_wine_cleanup from it). To keep the prefix, name a directory in
+# LAUNCHERUPDATER_WINEPREFIX before sourcing. Sourcing fails (non-zero) if Wine cannot start.
 #
 # Why WINEQT_FORCE_STDERR_LOGGING: a Windows Qt program without a console window (and under Wine
 # started from a Unix shell there is none) sends its log lines, and QtTest its whole report, to
@@ -64,7 +65,16 @@ lu_wine_cleanup() {
     [ -n "${WINEPREFIX:-}" ] || return 0
     timeout 60 "${LU_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
     if [ "${LU_WINE_OWNS_PREFIX:-0}" = 1 ]; then
+        # The wineserver's socket directory is named after the prefix's device and inode
+        # (server-<dev>-<inode> in hex) inside a temporary directory of its own.
+        local id dir
+        id=$(stat -c '%d %i' "$WINEPREFIX" 2>/dev/null) && id=$(printf 'server-%x-%x' $id)
         rm -rf -- "$WINEPREFIX"
+        for dir in "${TMPDIR:-/tmp}"/wine-*/"$id" /tmp/wine-*/"$id" "/tmp/.wine-$(id -u)/$id"; do
+            [ -n "$id" ] && [ -d "$dir" ] && [ -O "$dir" ] || continue
+            rm -rf -- "$dir"
+            rmdir -- "$(dirname "$dir")" 2>/dev/null || true
+        done
     fi
 }
 
