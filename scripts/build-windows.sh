@@ -187,7 +187,7 @@ ensure_deb_src() {
         if grep -q '^deb-src' <<<"$entries"; then
             printf '%s\n' "$entries" | grep '^deb-src' >"$own_src.list"
         fi
-        log "added deb-src entries: $(ls "$own_src".* | tr '\n' ' ')"
+        log "added deb-src entries: $(echo "$own_src".*)"
         apt_get update || apt_get update
     fi
     source_lists_ok || die "apt-get update brought no source package lists"
@@ -224,7 +224,7 @@ download_source() {
 # (empty when cached). A version whose files the archive does not serve is passed over.
 pick_source() {
     local package=$1 recipe_hash=$2 upstream=${3:-} v
-    pick_version= pick_prefix= pick_dsc=
+    pick_version='' pick_prefix='' pick_dsc=''
     for v in $(source_versions "$package"); do
         if [ -n "$upstream" ]; then
             local u=${v#*:}
@@ -241,16 +241,23 @@ pick_source() {
     done
     # Nothing to download (no source lists, or the archive out of reach): the newest finished
     # build in the cache, if there is one.
-    local stamp
-    for stamp in $(ls -t "$cache_root/$package-"*"-$recipe_hash/.complete" 2>/dev/null); do
+    local stamp newest=''
+    for stamp in "$cache_root/$package-"*"-$recipe_hash/.complete"; do
+        [ -f "$stamp" ] || continue
         v=$(dirname "$stamp")
         v=${v#"$cache_root/$package-"}
         v=${v%"-$recipe_hash"}
-        [ -z "$upstream" ] || [ "${v%%[-+]*}" = "$upstream" ] || continue
-        log "using the cached build of $package $v"
-        pick_version=$v pick_prefix=$(dirname "$stamp") pick_dsc=
-        return 0
+        if [ -z "$upstream" ] || [ "${v%%[-+]*}" = "$upstream" ]; then
+            if [ -z "$newest" ] || [ "$stamp" -nt "$newest" ]; then
+                newest=$stamp pick_version=$v
+            fi
+        fi
     done
+    if [ -n "$newest" ]; then
+        log "using the cached build of $package $pick_version"
+        pick_prefix=$(dirname "$newest")
+        return 0
+    fi
     die "no version of the source package $package${upstream:+ $upstream} could be downloaded"
 }
 

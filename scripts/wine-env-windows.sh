@@ -1,7 +1,8 @@
+# shellcheck shell=bash
 # Sets up a throwaway Wine prefix for running the Windows build's executables; source it:
 #
 #   . scripts/wine-env-windows.sh
-#   wine build-windows/src/app/LauncherUpdater.exe --help
+#   wine build-windows/src/app/LauncherUpdater.exe; echo $?   # 2: no mode switch
 #   ctest --test-dir build-windows        # the build runs its tests through wine
 #
 # Exports WINEPREFIX (a new temporary directory), WINEARCH, WINEDEBUG=-all,
@@ -26,11 +27,9 @@ lu_wine_fail() {
 }
 
 lu_wine_setup() {
-    local wine wineboot winecfg wineserver
+    local wine wineserver
     wine=$(command -v wine) || { lu_wine_fail "wine is not installed (Debian: wine wine64)"; return 1; }
     wineserver=$(command -v wineserver || echo /usr/lib/wine/wineserver64)
-    wineboot=$(command -v wineboot || echo "$wine wineboot")
-    winecfg=$(command -v winecfg || echo "$wine winecfg")
 
     unset DISPLAY WAYLAND_DISPLAY
     export WINEDEBUG=-all
@@ -45,17 +44,18 @@ lu_wine_setup() {
         export WINEPREFIX
         WINEPREFIX=$(mktemp -d "${TMPDIR:-/tmp}/launcherupdater-wine.XXXXXX") || return 1
         LU_WINE_OWNS_PREFIX=1
-        local previous=
-        eval "set -- $(trap -p EXIT)"
-        [ $# -ge 3 ] && previous=$3
+        # `trap -p EXIT` prints: trap -- 'COMMANDS' EXIT
+        local previous_trap previous=''
+        eval "previous_trap=($(trap -p EXIT))"
+        [ ${#previous_trap[@]} -lt 3 ] || previous=${previous_trap[2]}
         # shellcheck disable=SC2064
         trap "${previous:+$previous; }lu_wine_cleanup" EXIT
     fi
     LU_WINESERVER=$wineserver
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        timeout 300 $wineboot -i </dev/null >/dev/null 2>&1 \
+        timeout 300 "$wine" wineboot -i </dev/null >/dev/null 2>&1 \
             || { lu_wine_fail "wineboot -i failed in $WINEPREFIX"; return 1; }
-        timeout 120 $winecfg -v win10 </dev/null >/dev/null 2>&1 \
+        timeout 120 "$wine" winecfg -v win10 </dev/null >/dev/null 2>&1 \
             || { lu_wine_fail "winecfg -v win10 failed in $WINEPREFIX"; return 1; }
         timeout 120 "$wineserver" -w || true
     fi
@@ -67,8 +67,10 @@ lu_wine_cleanup() {
     if [ "${LU_WINE_OWNS_PREFIX:-0}" = 1 ]; then
         # The wineserver's socket directory is named after the prefix's device and inode
         # (server-<dev>-<inode> in hex) inside a temporary directory of its own.
-        local id dir
-        id=$(stat -c '%d %i' "$WINEPREFIX" 2>/dev/null) && id=$(printf 'server-%x-%x' $id)
+        local id='' dir device inode
+        if read -r device inode < <(stat -c '%d %i' "$WINEPREFIX" 2>/dev/null); then
+            id=$(printf 'server-%x-%x' "$device" "$inode")
+        fi
         rm -rf -- "$WINEPREFIX"
         for dir in "${TMPDIR:-/tmp}"/wine-*/"$id" /tmp/wine-*/"$id" "/tmp/.wine-$(id -u)/$id"; do
             [ -n "$id" ] && [ -d "$dir" ] && [ -O "$dir" ] || continue
