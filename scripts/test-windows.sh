@@ -13,4 +13,4 @@ scripts/build-windows.sh "$windows_dir"
 # The whole-process tests run from the Linux driver below, which starts the program through Wine.
 ctest --test-dir "$windows_dir" --output-on-failure --timeout 600 -E '^process$'
 LAUNCHERUPDATER_EXE="$windows_dir/src/app/LauncherUpdater.exe" LAUNCHERUPDATER_RUNNER=wine \
-    "$linux_dir/tests/app/tst_process"
+    ctest --test-dir "$linux_dir" --output-on-failure -R '^process$'
