@@ -5,26 +5,12 @@
 
 #include "command_line.h"
 #include "failure_log.h"
+#include "file_fixtures.h"
 #include "process_harness.h"
 #include "result_file.h"
 #include "write_probe.h"
 
 namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
-
-QStringList entriesOf(const QString& directory) {
-    return QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
-                                     QDir::System);
-}
 
 QStringList capturedLines;
 void captureMessage(QtMsgType type, const QMessageLogContext&, const QString& text) {
@@ -100,10 +86,11 @@ void TestApp::repairResult() {
     QFETCH(QByteArray, expected);
     QTemporaryDir dir;
     const QString plan = dir.filePath(QStringLiteral("plan.json"));
-    QVERIFY(writeFile(dir.filePath(QStringLiteral("result.json")), "an older, longer result"));
+    QVERIFY(testsupport::writeFile(dir.filePath(QStringLiteral("result.json")),
+                                   "an older, longer result"));
     QVERIFY(writeRepairResult(plan, code, message));
-    QCOMPARE(readAll(dir.filePath(QStringLiteral("result.json"))), expected);
-    QCOMPARE(entriesOf(dir.path()), QStringList{QStringLiteral("result.json")});
+    QCOMPARE(testsupport::readFile(dir.filePath(QStringLiteral("result.json"))), expected);
+    QCOMPARE(testsupport::entriesOf(dir.path()), QStringList{QStringLiteral("result.json")});
 }
 
 void TestApp::repairResultBesideRelativePlan() {
@@ -162,7 +149,7 @@ void TestApp::probe() {
     if (layout == "dir") {
         QVERIFY(QDir().mkpath(probed));
     } else if (layout == "file") {
-        QVERIFY(writeFile(probed, "x"));
+        QVERIFY(testsupport::writeFile(probed, "x"));
     } else if (layout == "deep") {
         probed += QStringLiteral("/a/b");
     }
@@ -171,7 +158,7 @@ void TestApp::probe() {
     QVERIFY(!accessDenied);
     QCOMPARE(QFileInfo(probed).isDir(), layout != "file");
     if (writable) {
-        QVERIFY(entriesOf(probed).isEmpty());  // the probe file is gone again
+        QVERIFY(testsupport::entriesOf(probed).isEmpty());  // the probe file is gone again
     }
 }
 
@@ -204,7 +191,7 @@ void TestApp::probeWithoutRights() {
     child.start(wrapper.first(), wrapper.mid(1) << self << kProbeChild << dir.filePath(relative));
     QVERIFY(child.waitForFinished(60000));
     QCOMPARE(child.readAllStandardOutput().trimmed(), QByteArray("writable=0 denied=1"));
-    QVERIFY(entriesOf(locked).isEmpty());
+    QVERIFY(testsupport::entriesOf(locked).isEmpty());
 }
 
 void TestApp::planInstallationRoot_data() {
@@ -230,7 +217,7 @@ void TestApp::planInstallationRoot() {
     QTemporaryDir dir;
     const QString plan = dir.filePath(QStringLiteral("plan.json"));
     if (content != "<none>") {
-        QVERIFY(writeFile(plan, content));
+        QVERIFY(testsupport::writeFile(plan, content));
     }
     QCOMPARE(readPlanInstallationRoot(plan), root);
 }

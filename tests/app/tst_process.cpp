@@ -5,14 +5,10 @@
 #include <QProcess>
 #include <QtTest>
 
+#include "file_fixtures.h"
 #include "process_harness.h"
 
 namespace {
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
-}
 
 QStringList allEntries(const QString& directory) {
     QStringList entries;
@@ -123,7 +119,7 @@ void TestProcess::unreadablePlan() {
     QTemporaryDir dir;
     QStringList expected;
     if (content != "<none>") {
-        QVERIFY(writeFile(dir.filePath("plan.json"), content));
+        QVERIFY(testsupport::writeFile(dir.filePath("plan.json"), content));
         expected << "plan.json";
     }
     const ProcessResult result =
@@ -141,7 +137,7 @@ void TestProcess::repairReportsThroughResultFile() {
     const QByteArray plan =
         QJsonDocument(QJsonObject{{"installationRoot", harness::programPath(dir.filePath("game"))}})
             .toJson();
-    QVERIFY(writeFile(dir.filePath("staging/plan.json"), plan));
+    QVERIFY(testsupport::writeFile(dir.filePath("staging/plan.json"), plan));
     const ProcessResult result = harness::run(
         expand({"--apply-game-repair", "--plan", "@DIR@/staging/plan.json"}, dir.path()));
     QVERIFY(result.finished);
@@ -234,8 +230,9 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     QVERIFY(QFile::setPermissions(dir.filePath("staging"), everyone | QFileDevice::WriteOther));
     const QString program = harness::copyForEveryone(harness::executable(), dir.path());
     QVERIFY(!program.isEmpty());
-    QVERIFY(writeFile(dir.filePath("staging/plan.json"),
-                      "{\"installationRoot\":\"" + dir.filePath("inst").toUtf8() + "\"}"));
+    QVERIFY(
+        testsupport::writeFile(dir.filePath("staging/plan.json"),
+                               "{\"installationRoot\":\"" + dir.filePath("inst").toUtf8() + "\"}"));
 
     const QStringList arguments =
         mode == "update" ? updateSwitches("1")

@@ -1,16 +1,8 @@
 #include <QtTest>
 
 #include "atomic_file.h"
+#include "file_fixtures.h"
 #include "tst_fileutil.h"
-
-namespace {
-
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
-}
-
-}  // namespace
 
 // Column `existing` says what stands at the target before the save: nothing, a file, a link to
 // a file elsewhere, a dangling link, or a directory.
@@ -46,16 +38,15 @@ void TestFileUtil::atomicSave() {
 
     if (saved) {
         QVERIFY(!QFileInfo(target).isSymLink());
-        QCOMPARE(readAll(target), QByteArray("new"));
+        QCOMPARE(testsupport::readFile(target), QByteArray("new"));
     } else {
         QVERIFY(QFileInfo(target + "/inner").isDir());
     }
     // Nothing was written through a link, and no temporary file is left behind.
     QCOMPARE(QFileInfo::exists(outside), existing == "link");
     if (existing == "link") {
-        QCOMPARE(readAll(outside), QByteArray("old"));
+        QCOMPARE(testsupport::readFile(outside), QByteArray("old"));
     }
-    QCOMPARE(QDir(dir.filePath("target"))
-                 .entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System),
+    QCOMPARE(testsupport::entriesOf(dir.filePath("target")),
              QStringList{QStringLiteral("result.json")});
 }

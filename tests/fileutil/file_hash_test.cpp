@@ -1,6 +1,7 @@
 #include <QCryptographicHash>
 #include <QtTest>
 
+#include "file_fixtures.h"
 #include "file_hash.h"
 #include "tst_fileutil.h"
 
@@ -12,11 +13,6 @@ QByteArray patterned(qint64 size) {
         bytes[i] = static_cast<char>((i * 7 + i / 251) & 0xff);
     }
     return bytes;
-}
-
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
 }
 
 }  // namespace
@@ -35,7 +31,7 @@ void TestFileUtil::hashMatchesReference() {
     QTemporaryDir dir;
     const QString path = dir.filePath(QStringLiteral("data.bin"));
     const QByteArray content = patterned(size);
-    QVERIFY(writeFile(path, content));
+    QVERIFY(testsupport::writeFile(path, content));
 
     QString message = QStringLiteral("left alone");
     const QByteArray digest = hashFileSha256(path, message);
@@ -52,7 +48,7 @@ void TestFileUtil::hashLongPath() {
         path += QStringLiteral("/") + QString(60, QLatin1Char('n'));
     }
     QVERIFY(QDir().mkpath(path));
-    QVERIFY(writeFile(path + "/f", "abc"));
+    QVERIFY(testsupport::writeFile(path + "/f", "abc"));
     QString message;
     // Written with a redundant segment, as a caller may join it.
     QCOMPARE(hashFileSha256(path + "/./f", message).toHex(),

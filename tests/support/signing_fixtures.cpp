@@ -79,12 +79,6 @@ QByteArray signEnvelope(const QByteArray& payload, const QJsonObject& changes,
     return QJsonDocument(envelope).toJson(QJsonDocument::Compact);
 }
 
-bool writeFile(const QString& path, const QByteArray& bytes) {
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
-           file.write(bytes) == bytes.size() && file.flush();
-}
-
 bool writeSignedEnvelope(const QString& path, const QByteArray& payload) {
     return writeFile(path, signEnvelope(payload));
 }

@@ -6,6 +6,8 @@
 #include <QJsonObject>
 #include <QString>
 
+#include "file_fixtures.h"
+
 namespace testsupport {
 
 // An Ed25519 key pair made from a fixed 32-byte seed (RFC 8032 private key).
@@ -32,8 +34,6 @@ QString base64Url(const QByteArray& bytes);
 QByteArray signEnvelope(const QByteArray& payload, const QJsonObject& changes = {},
                         const TestSigningKey& key = testSigningKey());
 
-// Writes `bytes` to `path`, replacing what was there. False when that fails.
-bool writeFile(const QString& path, const QByteArray& bytes);
 // Writes signEnvelope(payload) to `path`, e.g. a staged "manifest.envelope.json".
 bool writeSignedEnvelope(const QString& path, const QByteArray& payload);
 

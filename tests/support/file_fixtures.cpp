@@ -1,0 +1,23 @@
+#include "file_fixtures.h"
+
+#include <QDir>
+#include <QFile>
+
+namespace testsupport {
+
+bool writeFile(const QString& path, const QByteArray& bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString& path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+QStringList entriesOf(const QString& directory) {
+    return QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
+                                     QDir::System);
+}
+
+}  // namespace testsupport
