@@ -13,4 +13,5 @@ scripts/build-windows.sh "$windows_dir"
 # The whole-process tests run from the Linux driver below, which starts the program through Wine.
 ctest --test-dir "$windows_dir" --output-on-failure --timeout 600 -E '^process$'
 LAUNCHERUPDATER_EXE="$windows_dir/src/app/LauncherUpdater.exe" LAUNCHERUPDATER_RUNNER=wine \
+    LAUNCHERUPDATER_PID_CHILD="$windows_dir/tests/app/pid_child.exe" \
     ctest --test-dir "$linux_dir" --output-on-failure -R '^process$'

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QMap>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 
@@ -10,6 +11,8 @@
 // Windows build under Wine:
 //   LAUNCHERUPDATER_EXE     the executable (default: the one built beside this test)
 //   LAUNCHERUPDATER_RUNNER  a command that starts it, split at spaces (e.g. "wine"); empty: none
+//   LAUNCHERUPDATER_PID_CHILD  the stand-in launcher (pid_child) of the same build, started the
+//                           same way (default: the one built beside this test)
 struct ProcessResult {
     bool finished = false;
     int exitCode = -1;
@@ -21,6 +24,9 @@ namespace harness {
 QString executable();
 QStringList runner();
 bool underWine();
+// Starts the stand-in launcher through the runner and reads the process id it reports; the
+// child runs until its input is closed. 0 when it could not be started.
+quint32 startStandInLauncher(QProcess& child);
 // How the program under test must be told a host path (Z:\... under Wine).
 QString programPath(const QString& hostPath);
 // Runs the updater with `arguments`; `wrapper` goes in front of the runner (e.g. a command that

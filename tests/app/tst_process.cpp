@@ -157,34 +157,32 @@ void TestProcess::repairReportsThroughResultFile() {
 }
 
 void TestProcess::updateGoesOnWhenParentIsGone() {
-    SKIP_WHERE_WINE_CANNOT();
     QTemporaryDir dir;
-    QProcess parent;
-    parent.start(harness::executable(), {});
-    QVERIFY(parent.waitForStarted());
-    const QString pid = QString::number(parent.processId());
-    QVERIFY(parent.waitForFinished());
-    const ProcessResult result = harness::run(expand(updateSwitches(pid), dir.path()));
+    QProcess launcher;
+    const quint32 pid = harness::startStandInLauncher(launcher);
+    QVERIFY(pid != 0);
+    launcher.closeWriteChannel();
+    QVERIFY(launcher.waitForFinished());
+    const ProcessResult result =
+        harness::run(expand(updateSwitches(QString::number(pid)), dir.path()));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 6);  // the staged root does not exist
     QVERIFY2(result.standardError.startsWith(kUpdateFailedLine), result.standardError.constData());
 }
 
 void TestProcess::updateWaitsForRunningParent() {
-    SKIP_WHERE_WINE_CANNOT();
     QTemporaryDir dir;
-    // The "launcher" runs until its input closes; the updater must wait for that.
+    // The stand-in launcher runs until its input closes; the updater must wait for that.
     QProcess launcher;
-    launcher.start(QStringLiteral("cat"), {});
-    QVERIFY(launcher.waitForStarted());
+    const quint32 pid = harness::startStandInLauncher(launcher);
+    QVERIFY(pid != 0);
     QProcess updater;
     QStringList command = harness::runner()
                           << harness::executable()
-                          << expand(updateSwitches(QString::number(launcher.processId())),
-                                    dir.path());
+                          << expand(updateSwitches(QString::number(pid)), dir.path());
     updater.start(command.takeFirst(), command);
     QVERIFY(updater.waitForStarted());
-    QVERIFY(!updater.waitForFinished(300));  // bounded: still waiting for the launcher
+    QVERIFY(!updater.waitForFinished(1000));  // bounded: still waiting for the launcher
     launcher.closeWriteChannel();
     QVERIFY(launcher.waitForFinished());
     QVERIFY(updater.waitForFinished(60000));
