@@ -360,6 +360,29 @@ forget_download() {
     rm -f "$1"
 }
 
+# Builds the picked source of WHAT into PREFIX: unpacks it into PREFIX.work, runs
+# BUILD_FUNCTION SOURCE PREFIX WORK, checks that each FILE (relative to PREFIX) was installed,
+# then marks PREFIX finished with the output of RECIPE_FUNCTION and drops the work tree.
+#   build_cached WHAT PREFIX RECIPE_FUNCTION BUILD_FUNCTION FILE...
+build_cached() {
+    local what=$1 prefix=$2 recipe=$3 build=$4
+    shift 4
+    local t0 work src file
+    t0=$(now)
+    log "building $what $pick_version for Windows into $prefix"
+    work=$prefix.work
+    rm -rf "$prefix"
+    src=$(unpack_source "$pick_dsc" "$work")
+    logged "$work/build.log" "the $what build" "$build" "$src" "$prefix" "$work"
+    for file in "$@"; do
+        [ -f "$prefix/$file" ] || die "$what installed no $file"
+    done
+    "$recipe" >"$prefix/.complete"
+    rm -rf "$work"
+    forget_download "$pick_dsc"
+    log "$what built in $(($(now) - t0)) s"
+}
+
 # Sets openssl_prefix, building OpenSSL there unless a finished build is already cached.
 ensure_openssl() {
     pick_source openssl "$(openssl_recipe | short_hash)"
@@ -368,18 +391,7 @@ ensure_openssl() {
         log "OpenSSL $pick_version for Windows: cached in $openssl_prefix"
         return 0
     fi
-    local t0 work src
-    t0=$(now)
-    log "building OpenSSL $pick_version for Windows into $openssl_prefix"
-    work=$openssl_prefix.work
-    rm -rf "$openssl_prefix"
-    src=$(unpack_source "$pick_dsc" "$work")
-    logged "$work/build.log" "the OpenSSL build" build_openssl "$src" "$openssl_prefix"
-    [ -f "$openssl_prefix/lib/libcrypto.a" ] || die "OpenSSL installed no lib/libcrypto.a"
-    openssl_recipe >"$openssl_prefix/.complete"
-    rm -rf "$work"
-    forget_download "$pick_dsc"
-    log "OpenSSL built in $(($(now) - t0)) s"
+    build_cached OpenSSL "$openssl_prefix" openssl_recipe build_openssl lib/libcrypto.a
 }
 
 # Sets qt_prefix, building qtbase there unless a finished build is already cached. The version
@@ -394,19 +406,8 @@ ensure_qt() {
         log "Qt $pick_version for Windows: cached in $qt_prefix"
         return 0
     fi
-    local t0 work src
-    t0=$(now)
-    log "building Qt $pick_version (Core, Test) for Windows into $qt_prefix"
-    work=$qt_prefix.work
-    rm -rf "$qt_prefix"
-    src=$(unpack_source "$pick_dsc" "$work")
-    logged "$work/build.log" "the Qt build" build_qt "$src" "$qt_prefix" "$work"
-    [ -f "$qt_prefix/lib/cmake/Qt6Core/Qt6CoreConfig.cmake" ] || die "Qt installed no Qt6Core"
-    [ -f "$qt_prefix/lib/cmake/Qt6Test/Qt6TestConfig.cmake" ] || die "Qt installed no Qt6Test"
-    qt_recipe >"$qt_prefix/.complete"
-    rm -rf "$work"
-    forget_download "$pick_dsc"
-    log "Qt built in $(($(now) - t0)) s"
+    build_cached Qt "$qt_prefix" qt_recipe build_qt \
+        lib/cmake/Qt6Core/Qt6CoreConfig.cmake lib/cmake/Qt6Test/Qt6TestConfig.cmake
 }
 
 # --- 4. This project ------------------------------------------------------------------------------
