@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs what building and testing LauncherUpdater needs on Debian 12, from Debian's archive.
 set -euo pipefail
-packages=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev openssl util-linux
+packages=(cmake ninja-build g++ pkg-config qt6-base-dev libssl-dev openssl util-linux strace
     g++-mingw-w64-x86-64 wine64 wine)
 missing=()
 for package in "${packages[@]}"; do

@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include "platform.h"
+
 bool hasSwitch(const QStringList& arguments, const QString& name) {
     return arguments.contains(name, Qt::CaseSensitive);
 }
@@ -27,4 +29,16 @@ bool readUpdateArguments(const QStringList& arguments, UpdateArguments& update) 
         return false;
     }
     return update.deltaPlan.isEmpty() == update.fromVersion.isEmpty();
+}
+
+QStringList receivedArguments(int argc, char** argv) {
+    QStringList arguments;
+    for (const platform::NativeString& argument : platform::processArguments(argc, argv)) {
+#ifdef _WIN32
+        arguments << QString::fromStdWString(argument);
+#else
+        arguments << QString::fromLocal8Bit(argument.data(), qsizetype(argument.size()));
+#endif
+    }
+    return arguments;
 }

@@ -26,3 +26,9 @@ struct UpdateArguments {
 // empty; delta plan and from-version are both given or both absent. False at the first failure.
 // No path is looked at here.
 bool readUpdateArguments(const QStringList& arguments, UpdateArguments& update);
+
+// The program's arguments exactly as the process received them, element 0 included. Must be
+// called before the application object exists: Qt takes some arguments (--qmljsdebugger=...)
+// out of argv and arguments() for itself, and the launcher's switches must reach the parsing
+// unchanged.
+QStringList receivedArguments(int argc, char** argv);

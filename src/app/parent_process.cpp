@@ -1,19 +1,17 @@
 #include "parent_process.h"
 
-#include "platform.h"
-
 namespace {
 
 constexpr std::uint32_t kParentWaitMs = 30000;
 
 }  // namespace
 
-bool waitForParentProcess(quint32 pid) {
+bool waitForParentProcess(quint32 pid, ProcessWaiter wait) {
     if (pid == 0 || pid == platform::currentProcessId()) {
         return false;
     }
     std::uint32_t openError = 0;
-    switch (platform::waitForProcessExit(pid, kParentWaitMs, &openError)) {
+    switch (wait(pid, kParentWaitMs, &openError)) {
         case platform::ProcessWait::Ended:
             return true;
         case platform::ProcessWait::OpenFailed:

@@ -17,7 +17,7 @@ bool writeRepairResult(const QString& planPath, int code, const QString& message
     result.insert(QStringLiteral("schemaVersion"), 1);
     result.insert(QStringLiteral("ok"), code == 0);
     result.insert(QStringLiteral("errorCode"), code);
-    result.insert(QStringLiteral("message"), message.left(kReportedMessageLength));
+    result.insert(QStringLiteral("message"), reportedMessage(message));
     return saveFileAtomically(repairResultPath(planPath),
                               QJsonDocument(result).toJson(QJsonDocument::Compact));
 }

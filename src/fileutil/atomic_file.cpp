@@ -1,28 +1,68 @@
 #include "atomic_file.h"
 
-#include <QFile>
+#include <QDir>
+#include <QFileInfo>
 #include <QUuid>
 
 #include "native_path.h"
 #include "platform.h"
 
-bool saveFileAtomically(const QString& path, const QByteArray& data) {
-    // A fresh random name, created only if nothing stands there (no link is followed), so that
-    // nothing planted beforehand can receive the bytes. Not QTemporaryFile: on Windows it keeps
-    // its handle open after close(), and the rename below then fails with a sharing violation.
-    const QString temporaryPath =
-        path + QLatin1Char('.') + QUuid::createUuid().toString(QUuid::Id128).left(12);
-    QFile temporary(temporaryPath);
-    if (!temporary.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+namespace {
+
+constexpr int kTemporarySuffixLength = 12;
+
+QString temporarySuffix() {
+    return QUuid::createUuid().toString(QUuid::Id128).left(kTemporarySuffixLength);
+}
+
+bool isTemporaryOf(const QString& entry, const QString& fileName) {
+    if (entry.size() != fileName.size() + 1 + kTemporarySuffixLength ||
+        !entry.startsWith(fileName + QLatin1Char('.'))) {
         return false;
     }
-    const bool written = temporary.write(data) == data.size() && temporary.flush();
-    temporary.close();
-    std::uint32_t error = 0;
-    if (!written || temporary.error() != QFileDevice::NoError ||
-        !platform::replaceFile(nativeFilePath(temporaryPath), nativeFilePath(path), &error)) {
-        QFile::remove(temporaryPath);
-        return false;
+    for (const QChar c : entry.right(kTemporarySuffixLength)) {
+        if (!((c >= QLatin1Char('0') && c <= QLatin1Char('9')) ||
+              (c >= QLatin1Char('a') && c <= QLatin1Char('f')))) {
+            return false;
+        }
     }
     return true;
+}
+
+// A save that was interrupted (a crash, a power cut) leaves its temporary file; the next save
+// of the same file clears them, so they cannot pile up beside it. Only the entries themselves
+// go: a link is removed, never followed.
+void removeStaleTemporaries(const QDir& directory, const QString& fileName) {
+    const QStringList entries =
+        directory.entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+    for (const QString& entry : entries) {
+        if (isTemporaryOf(entry, fileName)) {
+            std::uint32_t error = 0;
+            platform::deleteFile(nativeFilePath(directory.absoluteFilePath(entry)), &error);
+        }
+    }
+}
+
+}  // namespace
+
+bool saveFileAtomically(const QString& path, const QByteArray& data) {
+    const QFileInfo target(path);
+    const QDir directory = target.absoluteDir();
+    removeStaleTemporaries(directory, target.fileName());
+    // A fresh random name, created only if nothing stands there (no link is followed), so that
+    // nothing planted beforehand can receive the bytes. The bytes are on the disk before the
+    // rename, so that a power cut cannot leave the name holding an empty or partial file.
+    const platform::NativeString temporary =
+        nativeFilePath(path + QLatin1Char('.') + temporarySuffix());
+    std::uint32_t error = 0;
+    if (!platform::writeNewFile(temporary, data.constData(), static_cast<std::size_t>(data.size()),
+                                &error)) {
+        return false;
+    }
+    if (!platform::replaceFile(temporary, nativeFilePath(path), &error)) {
+        platform::deleteFile(temporary, &error);
+        return false;
+    }
+    // The new name itself lives in the directory.
+    return platform::flushDirectory(nativeFilePath(directory.absolutePath()), &error);
 }

@@ -35,6 +35,11 @@ QString toWindowsLongPath(const QString& path) {
 }
 
 platform::NativeString nativeFilePath(const QString& path) {
+    // The system would read the name only up to the NUL; the empty name is refused by every
+    // call of the OS layer instead.
+    if (path.contains(QChar(0))) {
+        return {};
+    }
 #ifdef _WIN32
     return toWindowsLongPath(path).toStdWString();
 #else

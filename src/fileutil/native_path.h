@@ -11,5 +11,6 @@
 QString toWindowsLongPath(const QString& path);
 
 // The string handed to the OS layer to open `path`: the long-path form on Windows, the cleaned
-// path in the file system's encoding elsewhere.
+// path in the file system's encoding elsewhere. Empty for a path holding U+0000, which the OS
+// layer refuses (error 123), so that no call opens the shorter name before the NUL.
 platform::NativeString nativeFilePath(const QString& path);

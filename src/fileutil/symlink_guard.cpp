@@ -15,6 +15,11 @@ bool isLink(const QString& path) {
 }  // namespace
 
 bool hasSymbolicLinkAlong(const QString& root, const QString& relativePath) {
+    // Qt refuses to look at a name holding a NUL and would report no link; such a path cannot be
+    // checked, so it counts as unsafe.
+    if (root.contains(QChar(0)) || relativePath.contains(QChar(0))) {
+        return true;
+    }
     // Cleaned, because a trailing separator would make the link test look through the link.
     const QString cleanRoot = QDir::cleanPath(root);
     if (isLink(cleanRoot)) {

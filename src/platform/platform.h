@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -19,6 +20,10 @@ using NativeString = std::wstring;
 using NativeString = std::string;
 #endif
 
+// Every call that takes a path refuses an empty one, or one holding a NUL character, with 123
+// (ERROR_INVALID_NAME): the system would read such a name only up to the NUL, and so reach
+// another file than the one the caller checked.
+
 // Windows error numbers that callers make decisions on.
 constexpr std::uint32_t kErrorFileNotFound = 2;
 constexpr std::uint32_t kErrorPathNotFound = 3;
@@ -26,6 +31,7 @@ constexpr std::uint32_t kErrorAccessDenied = 5;
 constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
+constexpr std::uint32_t kErrorInvalidName = 123;
 constexpr std::uint32_t kErrorCancelled = 1223;
 
 // The Windows error number that stands for an errno value (ENOENT is 2, EACCES is 5, ...).
@@ -41,9 +47,10 @@ public:
     SequentialFile(const SequentialFile&) = delete;
     SequentialFile& operator=(const SequentialFile&) = delete;
 
-    // Opens an existing file for reading. False with *error set when it cannot be opened: 2 when
-    // the file is missing, 3 when a directory on the way is, 5 for a directory, and on Windows
-    // 32 while another handle may write the file.
+    // Opens an existing regular file for reading. False with *error set when it cannot be
+    // opened: 2 when the file is missing, 3 when a directory on the way is, 5 for a directory or
+    // anything else that is no regular file (a FIFO, a device: they never end or never hold the
+    // bytes of a file), and on Windows 32 while another handle may write the file.
     bool open(const NativeString& path, std::uint32_t* error);
     // Reads up to `capacity` bytes. True with *bytesRead set (0 means end of file); false with
     // *error set when the read fails.
@@ -104,9 +111,25 @@ bool createNewFile(const NativeString& path, std::uint32_t* error);
 // be deleted: 2 when missing, 3 when a directory on the way is, 5 for a directory.
 bool deleteFile(const NativeString& path, std::uint32_t* error);
 
+// Creates a new file that must not exist yet (nothing standing at the name is followed or
+// replaced), writes `size` bytes to it and flushes them to the disk before closing it. False
+// with *error set otherwise, and then no file of this call is left at `path`.
+bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
+                  std::uint32_t* error);
+
+// Makes the entries of directory `path` (names created, renamed or removed in it) durable.
+// POSIX: fsync on the directory. Windows: nothing to flush, since every rename of this layer is
+// written through; only the directory's existence is checked. 2 or 3 when it is missing.
+bool flushDirectory(const NativeString& path, std::uint32_t* error);
+
 // Moves `from` onto `to` in one step, replacing a file (or a symbolic link, which is not
 // followed) that stands at `to`. Fails when `to` is a directory.
 bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error);
+
+// The program's arguments as the process received them, element 0 included: POSIX from `argv`,
+// Windows from the command line (CommandLineToArgvW), since argv there is in the ANSI code page.
+// Taken before the application object is created, which removes the arguments it claims.
+std::vector<NativeString> processArguments(int argc, char** argv);
 
 std::uint32_t currentProcessId();
 

@@ -12,6 +12,7 @@
 #include <cstdio>
 
 #include "platform.h"
+#include "usable_path.h"
 
 namespace platform {
 
@@ -45,6 +46,9 @@ SequentialFile::~SequentialFile() {
 
 bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
     close();
+    if (!usablePath(path, error)) {
+        return false;
+    }
     // O_NONBLOCK only so that a FIFO planted in place of a file cannot hang the open; it is
     // cleared again before reading.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
@@ -58,8 +62,9 @@ bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
         ::close(fd);
         return false;
     }
-    if (S_ISDIR(st.st_mode)) {
-        // Windows refuses to open a directory as a file with "access denied"; so do we.
+    if (!S_ISREG(st.st_mode)) {
+        // Windows refuses to open a directory as a file with "access denied"; so do we, and the
+        // same for a FIFO or a device, which would read as empty, endless or hang the reader.
         *error = kErrorAccessDenied;
         ::close(fd);
         return false;
@@ -136,6 +141,9 @@ HashStatus Sha256Hash::finish(unsigned char* digest) {
 }
 
 bool createNewFile(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
     // O_EXCL also refuses a symbolic link at the name, dangling or not.
     int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0600);
     if (fd < 0) {
@@ -146,7 +154,64 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
     return true;
 }
 
+bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
+                  std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0644);
+    if (fd < 0) {
+        *error = pathError(path, errno);
+        return false;
+    }
+    const char* bytes = static_cast<const char*>(data);
+    int failure = 0;
+    while (failure == 0 && size > 0) {
+        ssize_t n = ::write(fd, bytes, size);
+        if (n > 0) {
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            failure = EIO;
+        } else if (errno != EINTR) {
+            failure = errno;
+        }
+    }
+    if (failure == 0 && ::fdatasync(fd) != 0) {
+        failure = errno;
+    }
+    if (::close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        ::unlink(path.c_str());
+        *error = windowsErrorFromErrno(failure);
+        return false;
+    }
+    return true;
+}
+
+bool flushDirectory(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = pathError(path, errno);
+        return false;
+    }
+    const bool ok = ::fsync(fd) == 0;
+    if (!ok) {
+        *error = windowsErrorFromErrno(errno);
+    }
+    ::close(fd);
+    return ok;
+}
+
 bool deleteFile(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
     if (::unlink(path.c_str()) != 0) {
         *error = pathError(path, errno);
         return false;
@@ -155,12 +220,19 @@ bool deleteFile(const NativeString& path, std::uint32_t* error) {
 }
 
 bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    if (!usablePath(from, error) || !usablePath(to, error)) {
+        return false;
+    }
     // rename(2) replaces whatever entry stands at `to`, a link included, without following it.
     if (::rename(from.c_str(), to.c_str()) != 0) {
         *error = pathError(to, errno);
         return false;
     }
     return true;
+}
+
+std::vector<NativeString> processArguments(int argc, char** argv) {
+    return std::vector<NativeString>(argv, argv + argc);
 }
 
 std::uint32_t currentProcessId() {

@@ -2,13 +2,15 @@
 // Errors are GetLastError() values and CNG status values as the system reports them.
 #include <windows.h>
 
-// bcrypt.h relies on the types that windows.h declares.
+// bcrypt.h and shellapi.h rely on the types that windows.h declares.
 #include <bcrypt.h>
+#include <shellapi.h>
 
 #include <algorithm>
 #include <limits>
 
 #include "platform.h"
+#include "usable_path.h"
 
 namespace platform {
 
@@ -45,10 +47,20 @@ SequentialFile::~SequentialFile() {
 
 bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
     close();
+    if (!usablePath(path, error)) {
+        return false;
+    }
     HANDLE handle = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (handle == INVALID_HANDLE_VALUE) {
         *error = ::GetLastError();
+        return false;
+    }
+    // A name can still reach a device or a pipe (a reserved name, \\.\pipe\...), which would
+    // read as empty or endless; refused like a directory.
+    if (::GetFileType(handle) != FILE_TYPE_DISK) {
+        ::CloseHandle(handle);
+        *error = ERROR_ACCESS_DENIED;
         return false;
     }
     handle_ = reinterpret_cast<std::intptr_t>(handle);
@@ -141,6 +153,9 @@ HashStatus Sha256Hash::finish(unsigned char* digest) {
 }
 
 bool createNewFile(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
     ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                     CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr));
@@ -151,7 +166,62 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
     return true;
 }
 
+bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
+                  std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError();
+        return false;
+    }
+    const char* bytes = static_cast<const char*>(data);
+    DWORD failure = ERROR_SUCCESS;
+    while (failure == ERROR_SUCCESS && size > 0) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes, chunk, &written, nullptr)) {
+            failure = ::GetLastError();
+        } else if (written == 0) {
+            failure = ERROR_WRITE_FAULT;
+        }
+        bytes += written;
+        size -= written;
+    }
+    if (failure == ERROR_SUCCESS && !::FlushFileBuffers(file)) {
+        failure = ::GetLastError();
+    }
+    if (!::CloseHandle(file) && failure == ERROR_SUCCESS) {
+        failure = ::GetLastError();
+    }
+    if (failure != ERROR_SUCCESS) {
+        ::DeleteFileW(path.c_str());
+        *error = failure;
+        return false;
+    }
+    return true;
+}
+
+bool flushDirectory(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    // Nothing to flush: the renames of this layer are written through. The directory must still
+    // be there, as on POSIX.
+    if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
 bool deleteFile(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
     if (!::DeleteFileW(path.c_str())) {
         *error = ::GetLastError();
         return false;
@@ -160,6 +230,9 @@ bool deleteFile(const NativeString& path, std::uint32_t* error) {
 }
 
 bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    if (!usablePath(from, error) || !usablePath(to, error)) {
+        return false;
+    }
     // MoveFileEx replaces a link standing at `to` rather than the file it points to; write-
     // through so the rename is on disk when the call returns.
     if (!::MoveFileExW(from.c_str(), to.c_str(),
@@ -168,6 +241,17 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
         return false;
     }
     return true;
+}
+
+std::vector<NativeString> processArguments(int, char**) {
+    std::vector<NativeString> arguments;
+    int count = 0;
+    LPWSTR* parsed = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    if (parsed != nullptr) {
+        arguments.assign(parsed, parsed + count);
+        ::LocalFree(parsed);
+    }
+    return arguments;
 }
 
 std::uint32_t currentProcessId() {

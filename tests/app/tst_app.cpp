@@ -6,6 +6,7 @@
 #include "command_line.h"
 #include "failure_log.h"
 #include "file_fixtures.h"
+#include "parent_process.h"
 #include "process_harness.h"
 #include "result_file.h"
 #include "write_probe.h"
@@ -42,6 +43,9 @@ private slots:
 
     void planInstallationRoot_data();
     void planInstallationRoot();
+
+    void parentWait_data();
+    void parentWait();
 };
 
 void TestApp::switchValue_data() {
@@ -77,6 +81,10 @@ void TestApp::repairResult_data() {
     QTest::newRow("cut to 1000 code units")
         << 22 << QString(1000, 'x') + QString(500, 'y')
         << QByteArray(R"({"errorCode":22,"message":")") + QByteArray(1000, 'x') +
+               QByteArray(R"(","ok":false,"schemaVersion":1})");
+    QTest::newRow("cut before a surrogate pair that would be split")
+        << 23 << QString(999, 'a') + QString::fromUtf8("\xf0\x9f\x98\x80")
+        << QByteArray(R"({"errorCode":23,"message":")") + QByteArray(999, 'a') +
                QByteArray(R"(","ok":false,"schemaVersion":1})");
 }
 
@@ -118,6 +126,15 @@ void TestApp::failureLogLine_data() {
         << "unknown key: k\ngame repair helper failed: x\r\u2028"
         << "game repair helper failed: unknown key: k\\u000agame repair helper failed: "
            "x\\u000d\\u2028";
+    QTest::newRow("an escape written out is not a line break")
+        << "key \\u000a and \\"
+        << "game repair helper failed: key \\\\u000a and \\\\";
+    QTest::newRow("bidirectional controls cannot reorder the line")
+        << "key \u202eabc\u2066d\u2069"
+        << "game repair helper failed: key \\u202eabc\\u2066d\\u2069";
+    QTest::newRow("cut keeps a surrogate pair whole")
+        << QString(999, 'm') + QString::fromUtf8("\xf0\x9f\x98\x80")
+        << "game repair helper failed: " + QString(999, 'm');
 }
 
 void TestApp::failureLogLine() {
@@ -139,6 +156,10 @@ void TestApp::probe_data() {
     QTest::newRow("regular file") << "file" << false;
     QTest::newRow("missing directory is created") << "missing" << true;
     QTest::newRow("missing parents are created") << "deep" << true;
+#ifdef Q_OS_LINUX
+    // The directory fits the system's path limit; the probe file's path does not.
+    QTest::newRow("failure for another reason than rights") << "too long" << false;
+#endif
 }
 
 void TestApp::probe() {
@@ -152,14 +173,17 @@ void TestApp::probe() {
         QVERIFY(testsupport::writeFile(probed, "x"));
     } else if (layout == "deep") {
         probed += QStringLiteral("/a/b");
+    } else if (layout == "too long") {
+        while (probed.size() < 4040) {
+            probed += QLatin1Char('/') + QString(qMin(200, 4040 - int(probed.size())), 'n');
+        }
+        QVERIFY(QDir().mkpath(probed));
     }
     bool accessDenied = true;
     QCOMPARE(probeWriteAccess(probed, accessDenied), writable);
     QVERIFY(!accessDenied);
     QCOMPARE(QFileInfo(probed).isDir(), layout != "file");
-    if (writable) {
-        QVERIFY(testsupport::entriesOf(probed).isEmpty());  // the probe file is gone again
-    }
+    QVERIFY(!QFileInfo(probed).isDir() || testsupport::entriesOf(probed).isEmpty());
 }
 
 // Run as user nobody in a child copy of this test program, because root is never denied.
@@ -220,6 +244,53 @@ void TestApp::planInstallationRoot() {
         QVERIFY(testsupport::writeFile(plan, content));
     }
     QCOMPARE(readPlanInstallationRoot(plan), root);
+}
+
+namespace {
+
+platform::ProcessWait fakeOutcome;
+std::uint32_t fakeOpenError;
+std::uint32_t fakeWaitedPid;
+std::uint32_t fakeTimeoutMs;
+
+platform::ProcessWait fakeWait(std::uint32_t pid, std::uint32_t timeoutMs,
+                               std::uint32_t* openError) {
+    fakeWaitedPid = pid;
+    fakeTimeoutMs = timeoutMs;
+    *openError = fakeOpenError;
+    return fakeOutcome;
+}
+
+}  // namespace
+
+// Outcomes of the wait for the launcher that the system will not produce on demand.
+void TestApp::parentWait_data() {
+    QTest::addColumn<quint32>("pid");
+    QTest::addColumn<int>("outcome");
+    QTest::addColumn<quint32>("openError");
+    QTest::addColumn<bool>("goOn");
+    using W = platform::ProcessWait;
+    QTest::newRow("ended") << 1234u << int(W::Ended) << 0u << true;
+    QTest::newRow("no such process") << 1234u << int(W::OpenFailed) << 87u << true;
+    QTest::newRow("open denied") << 1234u << int(W::OpenFailed) << 5u << false;
+    QTest::newRow("open failed otherwise") << 1234u << int(W::OpenFailed) << 31u << false;
+    QTest::newRow("timed out") << 1234u << int(W::TimedOut) << 0u << false;
+    QTest::newRow("wait failed") << 1234u << int(W::WaitFailed) << 0u << false;
+    QTest::newRow("pid 0 is never waited for") << 0u << int(W::Ended) << 0u << false;
+}
+
+void TestApp::parentWait() {
+    QFETCH(quint32, pid);
+    QFETCH(int, outcome);
+    QFETCH(quint32, openError);
+    QFETCH(bool, goOn);
+    fakeOutcome = static_cast<platform::ProcessWait>(outcome);
+    fakeOpenError = openError;
+    fakeWaitedPid = 0;
+    fakeTimeoutMs = 0;
+    QCOMPARE(waitForParentProcess(pid, fakeWait), goOn);
+    QCOMPARE(fakeWaitedPid, pid);
+    QCOMPARE(fakeTimeoutMs, pid == 0 ? 0u : 30000u);
 }
 
 int main(int argc, char* argv[]) {

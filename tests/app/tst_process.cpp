@@ -8,6 +8,10 @@
 #include "file_fixtures.h"
 #include "process_harness.h"
 
+#ifndef Q_OS_WIN
+#include <sys/stat.h>
+#endif
+
 namespace {
 
 QStringList allEntries(const QString& directory) {
@@ -58,11 +62,12 @@ private slots:
     void withoutRightsTheJobGoesToAnElevatedCopy();
 };
 
-// Command lines refused before any work: nothing is written, nothing is logged.
+// Command lines refused before any work: nothing is written, nothing is logged. A readable
+// plan.json stands in the scratch directory, so that a plan taken from the wrong argument shows.
 void TestProcess::refusedCommandLine_data() {
     QTest::addColumn<QStringList>("arguments");
     QTest::addColumn<int>("exitCode");
-    QTest::addColumn<QStringList>("leftBehind");  // what may exist in the scratch directory
+    QTest::addColumn<QStringList>("leftBehind");  // what else may exist in the scratch directory
 
     QTest::newRow("no arguments") << QStringList{} << 2 << QStringList{};
     QTest::newRow("mode switch in other case")
@@ -75,7 +80,11 @@ void TestProcess::refusedCommandLine_data() {
         << QStringList{"--apply-game-repair", "--plan", "--elevated"} << 20 << QStringList{};
     QTest::newRow("repair wins over a valid update")
         << (QStringList{"--apply-game-repair"} + updateSwitches("0")) << 20 << QStringList{};
+    QTest::newRow("Qt's own switch is the plan's value, not Qt's")
+        << QStringList{"--apply-game-repair", "--plan", "--qmljsdebugger=x", "@DIR@/plan.json"}
+        << 20 << QStringList{};
     QTest::newRow("pid with letters") << updateSwitches("12abc") << 3 << QStringList{};
+    QTest::newRow("pid in hexadecimal") << updateSwitches("0x10") << 3 << QStringList{};
     QTest::newRow("pid without value") << updateSwitches("1").mid(0, 10) << 3 << QStringList{};
     QTest::newRow("pid too large") << updateSwitches("4294967296") << 3 << QStringList{};
     QTest::newRow("negative pid") << updateSwitches("-1") << 3 << QStringList{};
@@ -98,18 +107,28 @@ void TestProcess::refusedCommandLine() {
     QFETCH(int, exitCode);
     QFETCH(QStringList, leftBehind);
     QTemporaryDir dir;
+    QVERIFY(testsupport::writeFile(
+        dir.filePath("plan.json"),
+        QJsonDocument(QJsonObject{{"installationRoot", harness::programPath(dir.filePath("game"))}})
+            .toJson()));
     const ProcessResult result = harness::run(expand(arguments, dir.path()));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.standardError, QByteArray());
+    leftBehind << "plan.json";
+    leftBehind.sort();
     QCOMPARE(allEntries(dir.path()), leftBehind);
 }
 
 // A plan whose installation root cannot be pre-read ends with 20 and no result file.
 void TestProcess::unreadablePlan_data() {
-    QTest::addColumn<QByteArray>("content");  // "<none>": no plan file
+    QTest::addColumn<QByteArray>("content");  // "<none>": no plan file; "<fifo>": a FIFO
     const QByteArray plan = R"({"installationRoot":"/nowhere"})";
     QTest::newRow("missing") << QByteArray("<none>");
+#ifndef Q_OS_WIN
+    // Opening it would wait for a writer for ever.
+    QTest::newRow("FIFO") << QByteArray("<fifo>");
+#endif
     QTest::newRow("over 1 MiB") << plan + QByteArray(1048577 - plan.size(), ' ');
     QTest::newRow("root is a number") << QByteArray(R"({"installationRoot":5})");
 }
@@ -118,7 +137,11 @@ void TestProcess::unreadablePlan() {
     QFETCH(QByteArray, content);
     QTemporaryDir dir;
     QStringList expected;
-    if (content != "<none>") {
+    if (content == "<fifo>") {
+        SKIP_WHERE_WINE_CANNOT();
+        QVERIFY(::mkfifo(QFile::encodeName(dir.filePath("plan.json")).constData(), 0600) == 0);
+        expected << "plan.json";
+    } else if (content != "<none>") {
         QVERIFY(testsupport::writeFile(dir.filePath("plan.json"), content));
         expected << "plan.json";
     }
@@ -204,15 +227,22 @@ void TestProcess::updateRefusesOwnProcessAsParent() {
 
 // Run as user nobody against a directory it may not write: the job is handed to an elevated
 // copy, which cannot be started here.
+// With "--elevated" the process is the elevated copy: it runs the job itself, whatever the probe
+// would say, and never hands it on again.
 void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy_data() {
     QTest::addColumn<QString>("mode");
+    QTest::addColumn<bool>("elevated");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("launcher update") << "update" << 4;
-    QTest::newRow("game repair") << "repair" << 25;
+    QTest::newRow("launcher update") << "update" << false << 4;
+    QTest::newRow("game repair") << "repair" << false << 25;
+    QTest::newRow("launcher update, already the elevated copy") << "update" << true << 6;
+    // The code is the repair's own, as its result.json says.
+    QTest::newRow("game repair, already the elevated copy") << "repair" << true << 0;
 }
 
 void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     QFETCH(QString, mode);
+    QFETCH(bool, elevated);
     QFETCH(int, exitCode);
     SKIP_WHERE_WINE_CANNOT();
     QString why;
@@ -232,23 +262,42 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
         testsupport::writeFile(dir.filePath("staging/plan.json"),
                                "{\"installationRoot\":\"" + dir.filePath("inst").toUtf8() + "\"}"));
 
-    const QStringList arguments =
-        mode == "update" ? updateSwitches("1")
+    // A launcher that has ended, so that the elevated copy does not wait for it.
+    QProcess launcher;
+    const quint32 pid = harness::startStandInLauncher(launcher);
+    QVERIFY(pid != 0);
+    launcher.closeWriteChannel();
+    QVERIFY(launcher.waitForFinished());
+    QStringList arguments =
+        mode == "update" ? updateSwitches(QString::number(pid))
                          : QStringList{"--apply-game-repair", "--plan", "@DIR@/staging/plan.json"};
+    if (elevated) {
+        arguments << "--elevated";
+    }
     const ProcessResult result =
         harness::run(expand(arguments, dir.path()), harness::unprivilegedWrapper(), program);
     QVERIFY(result.finished);
-    QCOMPARE(result.exitCode, exitCode);
-    QCOMPARE(result.standardError, QByteArray());
     QVERIFY(
         QDir(dir.filePath("inst")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
+    const QByteArray handedOn =
+        R"({"errorCode":25,"message":"Could not start the elevated game repair helper.","ok":false,"schemaVersion":1})";
+    const QByteArray written = testsupport::readFile(dir.filePath("staging/result.json"));
+    if (elevated) {
+        // The job ran here and failed on its own terms, which only a run in this process logs.
+        QVERIFY2(result.standardError.startsWith(mode == "update" ? kUpdateFailedLine
+                                                                  : kRepairFailedLine),
+                 result.standardError.constData());
+        if (mode == "repair") {
+            QVERIFY(written != handedOn);
+            exitCode = QJsonDocument::fromJson(written).object().value("errorCode").toInt();
+        }
+        QCOMPARE(result.exitCode, exitCode);
+        return;
+    }
+    QCOMPARE(result.exitCode, exitCode);
+    QCOMPARE(result.standardError, QByteArray());
     if (mode == "repair") {
-        QFile resultFile(dir.filePath("staging/result.json"));
-        QVERIFY(resultFile.open(QIODevice::ReadOnly));
-        QCOMPARE(
-            resultFile.readAll(),
-            QByteArray(
-                R"({"errorCode":25,"message":"Could not start the elevated game repair helper.","ok":false,"schemaVersion":1})"));
+        QCOMPARE(written, handedOn);
     }
 }
 

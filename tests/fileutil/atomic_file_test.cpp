@@ -1,3 +1,5 @@
+#include <QProcess>
+#include <QStandardPaths>
 #include <QtTest>
 
 #include "atomic_file.h"
@@ -14,6 +16,7 @@ void TestFileUtil::atomicSave_data() {
     QTest::newRow("link to a file elsewhere") << "link" << true;
     QTest::newRow("dangling link") << "dangling" << true;
     QTest::newRow("directory") << "directory" << false;
+    QTest::newRow("temporaries of interrupted saves") << "stale" << true;
 }
 
 void TestFileUtil::atomicSave() {
@@ -33,6 +36,16 @@ void TestFileUtil::atomicSave() {
     if (existing == "directory") {
         QVERIFY(QDir().mkpath(target + "/inner"));
     }
+    // Left by saves that never got to their rename; only names of that exact form are theirs.
+    const QStringList kept = {"other.json.0123456789ab", "result.json", "result.json.keep"};
+    if (existing == "stale") {
+        for (const QString& name : kept + QStringList{"result.json.0123456789ab"}) {
+            QVERIFY(testsupport::writeFile(dir.filePath("target/" + name), "old"));
+        }
+#ifndef Q_OS_WIN
+        QVERIFY(QFile::link(outside, dir.filePath("target/result.json.abcdef012345")));
+#endif
+    }
 
     QCOMPARE(saveFileAtomically(target, "new"), saved);
 
@@ -48,5 +61,40 @@ void TestFileUtil::atomicSave() {
         QCOMPARE(testsupport::readFile(outside), QByteArray("old"));
     }
     QCOMPARE(testsupport::entriesOf(dir.filePath("target")),
-             QStringList{QStringLiteral("result.json")});
+             existing == "stale" ? kept : QStringList{QStringLiteral("result.json")});
+}
+
+// Watched with strace: the new bytes reach the disk before the rename puts them in place, and the
+// directory holding the new name is flushed after it.
+void TestFileUtil::atomicSaveIsDurable() {
+#ifdef Q_OS_LINUX
+    const QString strace = QStandardPaths::findExecutable(QStringLiteral("strace"));
+    if (strace.isEmpty()) {
+        QSKIP("strace is not installed");
+    }
+    QTemporaryDir dir;
+    const QString target = dir.filePath(QStringLiteral("result.json"));
+    const QString log = dir.filePath(QStringLiteral("strace.log"));
+    QProcess child;
+    child.start(strace,
+                {"-f", "-y", "-o", log, "-e", "trace=fdatasync,fsync,rename,renameat,renameat2",
+                 QCoreApplication::applicationFilePath(), kSaveChild, target});
+    QVERIFY(child.waitForFinished(60000));
+    QCOMPARE(child.exitCode(), 0);
+    QStringList calls;
+    for (const QByteArray& line : testsupport::readFile(log).split('\n')) {
+        const QString text = QString::fromUtf8(line);
+        if (text.contains("fdatasync(") && text.contains(target + ".")) {
+            calls << "flush new file";
+        } else if (text.contains("rename") && text.contains(target + "\"")) {
+            calls << "rename";
+        } else if (text.contains("fsync(") && text.contains("<" + dir.path() + ">")) {
+            calls << "flush directory";
+        }
+    }
+    QCOMPARE(calls, (QStringList{"flush new file", "rename", "flush directory"}));
+    QCOMPARE(testsupport::readFile(target), QByteArray("new"));
+#else
+    QSKIP("system calls are watched with strace, on Linux");
+#endif
 }

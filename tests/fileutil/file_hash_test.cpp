@@ -1,5 +1,12 @@
 #include <QCryptographicHash>
+#include <QScopeGuard>
 #include <QtTest>
+
+#ifndef Q_OS_WIN
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
 
 #include "file_fixtures.h"
 #include "file_hash.h"
@@ -56,6 +63,8 @@ void TestFileUtil::hashLongPath() {
     QVERIFY(message.isEmpty());
 }
 
+// Nothing but a regular file is hashed: a FIFO or a device reads as empty or endless, or blocks
+// for ever. A NUL in the name is refused rather than cut there.
 void TestFileUtil::hashFailureNamesFileAndError_data() {
     QTest::addColumn<QString>("relative");
     QTest::addColumn<QString>("verbAndError");
@@ -65,6 +74,19 @@ void TestFileUtil::hashFailureNamesFileAndError_data() {
                                        << "Could not open|3";
     QTest::newRow("a directory") << "sub"
                                  << "Could not open|5";
+    QTest::newRow("NUL after an existing name") << QStringLiteral("sub/file") + QChar(0) + "x"
+                                                << "Could not open|123";
+#ifdef Q_OS_WIN
+    QTest::newRow("reserved name with a space, the NUL device") << "nul .txt"
+                                                                << "Could not open|5";
+#else
+    QTest::newRow("FIFO without a writer") << "fifo"
+                                           << "Could not open|5";
+    QTest::newRow("FIFO a writer holds open") << "held fifo"
+                                              << "Could not open|5";
+    QTest::newRow("endless device") << "/dev/zero"
+                                    << "Could not open|5";
+#endif
 }
 
 void TestFileUtil::hashFailureNamesFileAndError() {
@@ -72,7 +94,23 @@ void TestFileUtil::hashFailureNamesFileAndError() {
     QFETCH(QString, verbAndError);
     QTemporaryDir dir;
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("sub")));
-    const QString path = dir.filePath(relative);
+    QVERIFY(testsupport::writeFile(dir.filePath(QStringLiteral("sub/file")), "abc"));
+    const QString path = relative.startsWith('/') ? relative : dir.filePath(relative);
+#ifndef Q_OS_WIN
+    int writer = -1;
+    if (relative.endsWith(QStringLiteral("fifo"))) {
+        QVERIFY(::mkfifo(QFile::encodeName(path).constData(), 0600) == 0);
+        if (relative.startsWith(QStringLiteral("held"))) {
+            writer = ::open(QFile::encodeName(path).constData(), O_RDWR | O_CLOEXEC);
+            QVERIFY(writer >= 0);
+        }
+    }
+    const auto closeWriter = qScopeGuard([writer] {
+        if (writer >= 0) {
+            ::close(writer);
+        }
+    });
+#endif
     QString message;
     QVERIFY(hashFileSha256(path, message).isEmpty());
     const QStringList parts = verbAndError.split('|');

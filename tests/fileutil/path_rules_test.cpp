@@ -27,10 +27,10 @@ void TestFileUtil::safeRelativePath_data() {
     QTest::newRow("odd characters") << "a?b/c*d/<e>|f\"g\x01" << true;
     QTest::newRow("COM10") << "COM10" << true;
     QTest::newRow("LPT0") << "dir/LPT0.txt" << true;
-    QTest::newRow("COM0") << "COM0" << true;
     QTest::newRow("console.txt") << "console.txt" << true;
-    QTest::newRow("conx") << "conx" << true;
     QTest::newRow(".con (empty base)") << ".con" << true;
+    QTest::newRow("space before a reserved name") << " con.txt" << true;
+    QTest::newRow("COM4 superscript") << "COM\u2074" << true;
     QTest::newRow("1024 code units") << pathOfLength(1024) << true;
 
     QTest::newRow("empty") << "" << false;
@@ -46,7 +46,6 @@ void TestFileUtil::safeRelativePath_data() {
     QTest::newRow("inner /../") << "bin/../game.exe" << false;
     QTest::newRow("trailing /..") << "bin/.." << false;
     QTest::newRow("dot only") << "." << false;
-    QTest::newRow("dot dot only") << ".." << false;
     QTest::newRow("leading ../") << "../bin" << false;
     QTest::newRow("con") << "con" << false;
     QTest::newRow("Con.txt") << "Con.txt" << false;
@@ -54,10 +53,18 @@ void TestFileUtil::safeRelativePath_data() {
     QTest::newRow("lpt9.log in a directory") << "logs/lpt9.log" << false;
     QTest::newRow("com1 as a directory") << "com1/x" << false;
     QTest::newRow("AUX. (reserved and trailing dot)") << "AUX." << false;
+    QTest::newRow("con .txt") << "con .txt" << false;
+    QTest::newRow("COM1  .log as a directory") << "COM1  .log/x" << false;
+    QTest::newRow("CONIN$") << "CONIN$" << false;
+    QTest::newRow("conout$.txt") << "conout$.txt" << false;
+    QTest::newRow("com superscript one") << "com\u00b9" << false;
+    QTest::newRow("LPT superscript three .txt") << "a/LPT\u00b3.txt" << false;
+    QTest::newRow("NUL character at the end") << QStringLiteral("bin/game.dat") + QChar(0) << false;
+    QTest::newRow("NUL character after a device name")
+        << QStringLiteral("con") + QChar(0) + QStringLiteral("x") << false;
     QTest::newRow("segment ends in a space") << "a /b" << false;
     QTest::newRow("last segment ends in a space") << "a/b " << false;
     QTest::newRow("segment ends in a dot") << "a./b" << false;
-    QTest::newRow("last segment ends in a dot") << "a/b." << false;
 }
 
 void TestFileUtil::safeRelativePath() {

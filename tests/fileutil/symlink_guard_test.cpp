@@ -4,8 +4,8 @@
 #include "tst_fileutil.h"
 
 // The tree under test is root/a/b/file.txt. Column `link` names the entry that is replaced by a
-// symbolic link ("" for none): "root", "a", "a/b" or "a/b/file.txt"; `dangling` points that link
-// at nothing.
+// symbolic link ("" for none): "root" ("root/": the root is named with a trailing separator),
+// "a", "a/b" or "a/b/file.txt"; `dangling` points that link at nothing.
 void TestFileUtil::symbolicLinkAlong_data() {
     QTest::addColumn<QString>("link");
     QTest::addColumn<bool>("dangling");
@@ -15,6 +15,10 @@ void TestFileUtil::symbolicLinkAlong_data() {
     QTest::newRow("no link") << "" << false << "a/b/file.txt" << false;
     QTest::newRow("missing tail") << "" << false << "a/b/new/dir/file.txt" << false;
     QTest::newRow("root is a link") << "root" << false << "a/b/file.txt" << true;
+    QTest::newRow("root is a link named with a trailing separator")
+        << "root/" << false << "a/b/file.txt" << true;
+    QTest::newRow("NUL cannot be examined")
+        << "" << false << QStringLiteral("a/b/file.txt") + QChar(0) << true;
     QTest::newRow("first directory") << "a" << false << "a/b/file.txt" << true;
     QTest::newRow("middle directory") << "a/b" << false << "a/b/file.txt" << true;
     QTest::newRow("final file") << "a/b/file.txt" << false << "a/b/file.txt" << true;
@@ -43,9 +47,10 @@ void TestFileUtil::symbolicLinkAlong() {
     file.close();
     // The tree is copied to "root", with the chosen entry replaced by a link to its real twin.
     const QString root = dir.filePath(QStringLiteral("root"));
-    const QString target = dangling ? dir.filePath(QStringLiteral("nowhere"))
-                                    : (link == "root" ? real : real + "/" + link);
-    if (link == "root") {
+    const bool rootLink = link.startsWith("root");
+    const QString target =
+        dangling ? dir.filePath(QStringLiteral("nowhere")) : (rootLink ? real : real + "/" + link);
+    if (rootLink) {
         QVERIFY(QFile::link(target, root));
     } else {
         QVERIFY(QDir().mkpath(root + "/a/b"));
@@ -57,5 +62,5 @@ void TestFileUtil::symbolicLinkAlong() {
             QVERIFY(QFile::link(target, root + "/" + link));
         }
     }
-    QCOMPARE(hasSymbolicLinkAlong(root, relative), found);
+    QCOMPARE(hasSymbolicLinkAlong(link == "root/" ? root + "/" : root, relative), found);
 }

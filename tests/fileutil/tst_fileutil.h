@@ -2,6 +2,9 @@
 
 #include <QObject>
 
+// Child mode of the test program: saves "new" to the path that follows, for atomicSaveIsDurable.
+constexpr char kSaveChild[] = "--save-child";
+
 class TestFileUtil : public QObject {
     Q_OBJECT
 
@@ -24,4 +27,5 @@ private slots:
 
     void atomicSave_data();
     void atomicSave();
+    void atomicSaveIsDurable();
 };

@@ -1,9 +1,12 @@
 // Tests of the OS layer. The same cases run natively, as a mingw-w64 build under Wine, and on
 // Windows; a case that Wine cannot judge is skipped there, with the reason.
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+
+#include <algorithm>
 
 #include <cstring>
 #include <string>
@@ -23,32 +26,18 @@ const char* const kDigestOfEmpty =
     "e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855";
 const char* const kDigestOfAbc = "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad";
 
-// The SHA-256 of a file in lowercase hex, computed the way the file utilities do: through
-// SequentialFile in reads of 1 MiB. Names the error instead when something fails.
-std::string sha256OfFile(const NativeString& path) {
-    platform::SequentialFile file;
-    platform::Sha256Provider provider;
-    platform::Sha256Hash hash;
-    std::uint32_t error = 0;
-    if (!file.open(path, &error)) {
-        return "open error " + std::to_string(error);
-    }
-    bool ok = provider.open() >= 0 && hash.create(provider) >= 0;
-    std::vector<unsigned char> buffer(1048576);
-    for (std::size_t got = 1; ok && got > 0;) {
-        ok = file.read(buffer.data(), buffer.size(), &got, &error) &&
-             hash.update(buffer.data(), got) >= 0;
-    }
-    unsigned char digest[platform::kSha256Size];
-    if (!ok || hash.finish(digest) < 0) {
-        return "read or hash failed";
-    }
+std::string hex(const unsigned char* bytes, std::size_t size) {
     std::string text;
-    for (unsigned char byte : digest) {
-        text += "0123456789abcdef"[byte >> 4];
-        text += "0123456789abcdef"[byte & 15];
+    for (std::size_t i = 0; i < size; ++i) {
+        text += "0123456789abcdef"[bytes[i] >> 4];
+        text += "0123456789abcdef"[bytes[i] & 15];
     }
     return text;
+}
+
+// A path holding a NUL: the system would read it as its first part, which exists.
+std::string withNul(const char* existing) {
+    return std::string(existing) + std::string(1, '\0') + "x";
 }
 
 // What each operation reports for `path`: 0 when it succeeds, else the Windows error.
@@ -68,62 +57,115 @@ std::uint32_t deleteError(const NativeString& path) {
     return platform::deleteFile(path, &error) ? 0 : error;
 }
 
+std::uint32_t writeError(const NativeString& path) {
+    std::uint32_t error = 0;
+    return platform::writeNewFile(path, "new", 3, &error) ? 0 : error;
+}
+
+std::uint32_t flushDirectoryError(const NativeString& path) {
+    std::uint32_t error = 0;
+    return platform::flushDirectory(path, &error) ? 0 : error;
+}
+
+#ifdef _WIN32
+#define WINDOWS_OR_POSIX(windows, posix) (windows)
+#else
+#define WINDOWS_OR_POSIX(windows, posix) (posix)
+#endif
+
 }  // namespace
 
-TEST_CASE(sha256_of_files) {
-    // Bytes i % 251 unless text is given. A full block is followed by an empty read; one byte
-    // more needs a second block.
-    struct {
-        std::size_t size;
-        const char* text;
-        const char* digest;
-    } const rows[] = {
-        {0, nullptr, kDigestOfEmpty},
-        {1, nullptr, "6e340b9cffb37a989ca544e6bb780a2c78901d3fb33738768511a30617afa01d"},
-        {1048576, nullptr, "631b84027d6b9e52b539c4e8373622d23032dfadc64d60af87339c9037e4f769"},
-        {1048577, nullptr, "5769f52bc3eef28afa39c6fc68cadb7d0bd69812ae3a3d71452f519ec3c7aa56"},
-        {3, "abc", kDigestOfAbc},
-    };
-    ScratchDir scratch;
-    for (const auto& row : rows) {
-        harness::row = row.text ? row.text : std::to_string(row.size) + " bytes";
-        std::string bytes(row.size, '\0');
-        for (std::size_t i = 0; i < row.size; ++i) {
-            bytes[i] = static_cast<char>(i % 251);
+TEST_CASE(sha256_of_pieces_is_the_digest_of_the_whole) {
+    platform::Sha256Provider provider;
+    REQUIRE(provider.open() >= 0);
+    platform::Sha256Hash hash;
+    unsigned char digest[platform::kSha256Size];
+    // The same hash object serves again after each finish.
+    for (const char* pieces : {"", "abc", "a|bc", "|ab||c|"}) {
+        harness::row = pieces;
+        REQUIRE(hash.create(provider) >= 0);
+        std::string text = pieces;
+        for (std::size_t at = 0, bar; at <= text.size(); at = bar + 1) {
+            bar = std::min(text.find('|', at), text.size());
+            CHECK(hash.update(text.data() + at, bar - at) >= 0);
         }
-        REQUIRE(testsupport::writeFile(scratch / "data.bin", row.text ? row.text : bytes));
-        CHECK_EQ(sha256OfFile(scratch / "data.bin"), row.digest);
+        REQUIRE(hash.finish(digest) >= 0);
+        CHECK_EQ(hex(digest, sizeof digest), text.empty() ? kDigestOfEmpty : kDigestOfAbc);
     }
+}
+
+TEST_CASE(sequential_file_reads_every_byte_then_ends) {
+    ScratchDir scratch;
+    std::string bytes(1048577, '\0');
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        bytes[i] = static_cast<char>(i % 251);
+    }
+    REQUIRE(testsupport::writeFile(scratch / "data.bin", bytes));
+    platform::SequentialFile file;
+    std::uint32_t error = 0;
+    REQUIRE(file.open(scratch / "data.bin", &error));
+    std::string read;
+    std::vector<char> buffer(1048576);
+    std::size_t got = 0;
+    do {
+        REQUIRE(file.read(buffer.data(), buffer.size(), &got, &error));
+        read.append(buffer.data(), got);
+    } while (got > 0);
+    CHECK(read == bytes);
+    CHECK(file.read(buffer.data(), buffer.size(), &got, &error) && got == 0);
 }
 
 TEST_CASE(missing_paths_and_directories_give_windows_errors) {
     struct {
         const char* operation;
         std::uint32_t (*attempt)(const NativeString& path);
-        const char* path;
+        std::string path;
         std::uint32_t error;
     } const rows[] = {
         {"open", openError, "missing.bin", platform::kErrorFileNotFound},
         {"open", openError, "no-such-dir/file.bin", platform::kErrorPathNotFound},
         {"open", openError, "dir", platform::kErrorAccessDenied},
+        {"open", openError, withNul("file"), platform::kErrorInvalidName},
+        // Windows opens a reserved name as its device, spaces before the extension or not.
+        {"open", openError, "nul .txt",
+         WINDOWS_OR_POSIX(platform::kErrorAccessDenied, platform::kErrorFileNotFound)},
         {"create", createError, "no-such-dir/file.bin", platform::kErrorPathNotFound},
         {"create", createError, "dir", platform::kErrorFileExists},
+        {"create", createError, withNul("dir/new"), platform::kErrorInvalidName},
         {"delete", deleteError, "no-such-dir/file.bin", platform::kErrorPathNotFound},
         {"delete", deleteError, "dir", platform::kErrorAccessDenied},
+        {"delete", deleteError, withNul("file"), platform::kErrorInvalidName},
+        {"write", writeError, "file", platform::kErrorFileExists},
+        {"write", writeError, "no-such-dir/file.bin", platform::kErrorPathNotFound},
+        {"write", writeError, withNul("dir/new"), platform::kErrorInvalidName},
+        {"flush directory", flushDirectoryError, "no-such-dir", platform::kErrorFileNotFound},
     };
     ScratchDir scratch;
     REQUIRE(testsupport::makeDirectory(scratch / "dir"));
+    REQUIRE(testsupport::writeFile(scratch / "file", "abc"));
     for (const auto& row : rows) {
-        harness::row = std::string(row.operation) + " " + row.path;
+        harness::row = row.operation + (" " + row.path);
         CHECK_EQ(row.attempt(scratch / row.path), row.error);
     }
+    // Nothing was reached through the shorter names before the NUL.
+    CHECK_EQ(testsupport::readFile(scratch / "file"), std::string("abc"));
+    CHECK_EQ(openError(scratch / "dir/new"), platform::kErrorFileNotFound);
+}
+
+TEST_CASE(write_new_file_is_whole_and_flushed) {
+    ScratchDir scratch;
+    const std::string bytes = "line one\n\0binary\xff";
+    std::uint32_t error = 0;
+    REQUIRE(platform::writeNewFile(scratch / "new", bytes.data(), bytes.size(), &error));
+    CHECK_EQ(testsupport::readFile(scratch / "new"), bytes);
+    CHECK(platform::flushDirectory(scratch.path(), &error));
 }
 
 TEST_CASE(create_new_file_once_then_delete_it) {
     ScratchDir scratch;
     const NativeString path = scratch / "probe.tmp";
     CHECK_EQ(createError(path), 0u);
-    CHECK_EQ(sha256OfFile(path), kDigestOfEmpty);
+    CHECK_EQ(testsupport::readFile(path), std::string());
     CHECK_EQ(createError(path), platform::kErrorFileExists);
     CHECK_EQ(deleteError(path), 0u);
     CHECK_EQ(deleteError(path), platform::kErrorFileNotFound);
@@ -136,7 +178,7 @@ TEST_CASE(replace_file_moves_over_a_file_but_not_a_directory) {
     REQUIRE(testsupport::makeDirectory(scratch / "dir"));
     std::uint32_t error = 0;
     CHECK(platform::replaceFile(scratch / "new", scratch / "old", &error));
-    CHECK_EQ(sha256OfFile(scratch / "old"), kDigestOfAbc);
+    CHECK_EQ(testsupport::readFile(scratch / "old"), std::string("abc"));
     CHECK_EQ(openError(scratch / "new"), platform::kErrorFileNotFound);
     CHECK(!platform::replaceFile(scratch / "old", scratch / "dir", &error));
     CHECK_EQ(error, platform::kErrorAccessDenied);
@@ -149,8 +191,8 @@ TEST_CASE(long_path_through_its_long_form) {
     const NativeString directory = L"\\\\?\\" + scratch.path() + L"\\" + NativeString(250, L'd');
     REQUIRE(testsupport::makeDirectory(directory));
     const NativeString path = directory + L"\\file.bin";
-    CHECK_EQ(createError(path), 0u);
-    CHECK_EQ(sha256OfFile(path), kDigestOfEmpty);
+    CHECK_EQ(writeError(path), 0u);
+    CHECK_EQ(openError(path), 0u);
     CHECK_EQ(deleteError(path), 0u);
 }
 
@@ -172,16 +214,24 @@ TEST_CASE(dangling_link_is_not_written_through) {
     REQUIRE(::symlink(target.c_str(), link.c_str()) == 0);
     REQUIRE(testsupport::writeFile(scratch / "new", "abc"));
     CHECK_EQ(createError(link), platform::kErrorFileExists);
+    CHECK_EQ(writeError(link), platform::kErrorFileExists);
     std::uint32_t error = 0;
     CHECK(platform::replaceFile(scratch / "new", link, &error));
-    CHECK_EQ(sha256OfFile(link), kDigestOfAbc);
+    CHECK_EQ(testsupport::readFile(link), std::string("abc"));
     CHECK_EQ(openError(target), platform::kErrorFileNotFound);
 }
 
-TEST_CASE(fifo_opens_without_hanging) {
+// Each would read as an empty or endless file, or block the reader for ever.
+TEST_CASE(fifos_and_devices_are_refused_at_once) {
     ScratchDir scratch;
     REQUIRE(::mkfifo((scratch / "fifo").c_str(), 0600) == 0);
-    CHECK_EQ(openError(scratch / "fifo"), 0u);
+    CHECK_EQ(openError(scratch / "fifo"), platform::kErrorAccessDenied);
+    // A writer holding the FIFO open: the open succeeds at once, reading would wait for ever.
+    const int writer = ::open((scratch / "fifo").c_str(), O_RDWR | O_CLOEXEC);
+    REQUIRE(writer >= 0);
+    CHECK_EQ(openError(scratch / "fifo"), platform::kErrorAccessDenied);
+    ::close(writer);
+    CHECK_EQ(openError("/dev/zero"), platform::kErrorAccessDenied);
 }
 #endif
 

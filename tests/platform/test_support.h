@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
 
 #include "platform.h"
@@ -37,6 +38,13 @@ bool makeDirectory(const NativeString& path);
 inline bool writeFile(const NativeString& path, const std::string& bytes) {
     std::ofstream out(std::filesystem::path(path), std::ios::binary);
     return out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())).flush().good();
+}
+
+// The whole content of a regular file; "<unreadable>" when it cannot be read.
+inline std::string readFile(const NativeString& path) {
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    return in.bad() || !in.is_open() ? "<unreadable>" : bytes;
 }
 
 // A child process that ends at once. Its id names it, ended, until release() (POSIX: it stays

@@ -71,7 +71,8 @@ void TestSigning::envelopeRules_data() {
              signEnvelope(kPayload, {{"keyId", " launcher-test-1\t"}}));
     refused("key id empty once trimmed", signEnvelope(kPayload, {{"keyId", " \n"}}), kKeyIdInvalid,
             "");
-    const QString id100(100, QLatin1Char('k'));
+    // Non-ASCII, so that a limit counted in bytes shows.
+    const QString id100(100, QChar(0x00e9));
     refused("key id of 101 code units is invalid, not unknown",
             signEnvelope(kPayload, {{"keyId", id100 + 'k'}}), kKeyIdInvalid, id100 + 'k');
     refused("key id of 100 code units is looked up", signEnvelope(kPayload, {{"keyId", id100}}),
@@ -107,17 +108,22 @@ void TestSigning::envelopeRules_data() {
             signEnvelope(kPayload, {{"signature", base64Url(testsupport::testSigningKey().sign(
                                                       base64Url(kPayload).toLatin1()))}}),
             kInvalid);
-    // One bit flipped in each byte of the payload and of the signature, bit i % 8 of byte i.
-    for (int i = 0; i < kPayload.size() + signature.size(); ++i) {
+    // One bit flipped at either end of the payload, and in each half (R, S) of the signature.
+    const struct {
+        const char* name;
+        int payloadByte;  // -1: the flip is in the signature
+        int signatureByte;
+    } flips[] = {{"payload first byte", 0, -1},
+                 {"payload last byte", int(kPayload.size()) - 1, -1},
+                 {"signature R", -1, 0},
+                 {"signature S", -1, 63}};
+    for (const auto& flip : flips) {
         QByteArray payload = kPayload;
         QByteArray flipped = signature;
-        QByteArray& bytes = i < kPayload.size() ? payload : flipped;
-        const int at = i < kPayload.size() ? i : i - kPayload.size();
-        bytes[at] = static_cast<char>(bytes[at] ^ (1 << (i % 8)));
-        refused(qPrintable(QStringLiteral("%1 byte %2 bit %3 flipped")
-                               .arg(i < kPayload.size() ? "payload" : "signature")
-                               .arg(at)
-                               .arg(i % 8)),
+        QByteArray& bytes = flip.payloadByte >= 0 ? payload : flipped;
+        const int at = flip.payloadByte >= 0 ? flip.payloadByte : flip.signatureByte;
+        bytes[at] = static_cast<char>(bytes[at] ^ 0x10);
+        refused(flip.name,
                 signEnvelope(kPayload,
                              {{"payload", base64Url(payload)}, {"signature", base64Url(flipped)}}),
                 kInvalid);

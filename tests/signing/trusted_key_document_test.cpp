@@ -47,7 +47,8 @@ void TestSigning::keyDocumentRules_data() {
     const QString q = base64Url(testsupport::untrustedSigningKey().publicKey());
     // Put before a refused entry: taken alone, it would replace the compiled-in key.
     const QJsonObject replacing = keyEntry(kTestKeyId, q);
-    const QString id100(100, QLatin1Char('k'));
+    // Non-ASCII, so that a limit counted in bytes shows.
+    const QString id100(100, QChar(0x00e9));
 
     QTest::newRow("development keys not allowed: the file is ignored, nothing logged")
         << false << "{F}" << keyDocument({replacing}) << QString() << QStringList{kTestKeyId};
