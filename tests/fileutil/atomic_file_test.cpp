@@ -37,7 +37,8 @@ void TestFileUtil::atomicSave() {
         QVERIFY(QDir().mkpath(target + "/inner"));
     }
     // Left by saves that never got to their rename; only names of that exact form are theirs.
-    const QStringList kept = {"other.json.0123456789ab", "result.json", "result.json.keep"};
+    const QStringList kept = {"other.json.0123456789ab", "result.json", "result.json.0123456789xz",
+                              "result.json.keep"};
     if (existing == "stale") {
         for (const QString& name : kept + QStringList{"result.json.0123456789ab"}) {
             QVERIFY(testsupport::writeFile(dir.filePath("target/" + name), "old"));

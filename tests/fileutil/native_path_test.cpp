@@ -31,6 +31,12 @@ void TestFileUtil::windowsLongPath() {
     QCOMPARE(toWindowsLongPath(path), expected);
 }
 
+void TestFileUtil::nativePathRefusesNul() {
+    QVERIFY(nativeFilePath(QStringLiteral("dir/file")) != platform::NativeString());
+    QCOMPARE(nativeFilePath(QStringLiteral("dir/file") + QChar(0) + QStringLiteral("x")),
+             platform::NativeString());
+}
+
 void TestFileUtil::errorTexts() {
     const QString path = QStringLiteral("C:/Games/x y/game.exe");
     QCOMPARE(windowsErrorText("Could not open", path, 2),

@@ -14,6 +14,7 @@ private slots:
 
     void windowsLongPath_data();
     void windowsLongPath();
+    void nativePathRefusesNul();
     void errorTexts();
 
     void hashMatchesReference_data();
