@@ -34,9 +34,8 @@ QString programPath(const QString& hostPath);
 ProcessResult run(const QStringList& arguments, const QStringList& wrapper = {},
                   const QString& program = QString());
 
-// The cases that cannot run against the Windows build under Wine, by test function or by
-// "function:row", and why. The one list of them; tests consult it through
-// SKIP_WHERE_WINE_CANNOT().
+// The cases that cannot run against the Windows build under Wine, by test function, and why.
+// The one list of them; tests consult it through SKIP_WHERE_WINE_CANNOT().
 const QMap<QString, QString>& casesWineCannotRun();
 
 // Dropping to an unprivileged user is possible here (root with setpriv on PATH).
@@ -48,13 +47,11 @@ QString copyForEveryone(const QString& program, const QString& directory);
 
 }  // namespace harness
 
-#define SKIP_WHERE_WINE_CANNOT()                                                        \
-    do {                                                                                \
-        const QString function = QString::fromLatin1(QTest::currentTestFunction());     \
-        const QString why = harness::casesWineCannotRun().value(                        \
-            function + QLatin1Char(':') + QString::fromLatin1(QTest::currentDataTag()), \
-            harness::casesWineCannotRun().value(function));                             \
-        if (harness::underWine() && !why.isEmpty()) {                                   \
-            QSKIP(qPrintable(QStringLiteral("Wine cannot: ") + why));                   \
-        }                                                                               \
+#define SKIP_WHERE_WINE_CANNOT()                                      \
+    do {                                                              \
+        const QString why = harness::casesWineCannotRun().value(      \
+            QString::fromLatin1(QTest::currentTestFunction()));       \
+        if (harness::underWine() && !why.isEmpty()) {                 \
+            QSKIP(qPrintable(QStringLiteral("Wine cannot: ") + why)); \
+        }                                                             \
     } while (false)
