@@ -5,6 +5,9 @@
 // are: on Windows the caller passes a path of 260 or more characters in its \\?\ form. Errors
 // are Windows error numbers on both platforms, because they end up in messages the launcher
 // shows and logs, and hash failures are CNG status values. Nothing here exits, logs or throws.
+// Every call that takes a path refuses an empty one, or one holding a NUL character, with 123
+// (ERROR_INVALID_NAME): the system would read such a name only up to the NUL, and so reach
+// another file than the one the caller checked.
 #pragma once
 
 #include <cstddef>
@@ -19,10 +22,6 @@ using NativeString = std::wstring;
 #else
 using NativeString = std::string;
 #endif
-
-// Every call that takes a path refuses an empty one, or one holding a NUL character, with 123
-// (ERROR_INVALID_NAME): the system would read such a name only up to the NUL, and so reach
-// another file than the one the caller checked.
 
 // Windows error numbers that callers make decisions on.
 constexpr std::uint32_t kErrorFileNotFound = 2;

@@ -171,8 +171,9 @@ bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
     if (!usablePath(path, error)) {
         return false;
     }
+    // The reparse point itself, so that a link standing at the name counts as existing.
     HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         *error = ::GetLastError();
         return false;
