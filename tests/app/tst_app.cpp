@@ -3,7 +3,6 @@
 #include <QtTest>
 #include <cstdio>
 
-#include "command_line.h"
 #include "failure_log.h"
 #include "file_fixtures.h"
 #include "parent_process.h"
@@ -26,9 +25,6 @@ class TestApp : public QObject {
     Q_OBJECT
 
 private slots:
-    void switchValue_data();
-    void switchValue();
-
     void repairResult_data();
     void repairResult();
     void repairResultBesideRelativePlan();
@@ -47,25 +43,6 @@ private slots:
     void parentWait_data();
     void parentWait();
 };
-
-void TestApp::switchValue_data() {
-    QTest::addColumn<QStringList>("arguments");
-    QTest::addColumn<QString>("value");
-    QTest::newRow("value") << QStringList{"exe", "--plan", "p.json"} << "p.json";
-    QTest::newRow("first occurrence wins")
-        << QStringList{"exe", "--plan", "a", "--plan", "b"} << "a";
-    QTest::newRow("switch taken as value")
-        << QStringList{"exe", "--plan", "--elevated"} << "--elevated";
-    QTest::newRow("stands last") << QStringList{"exe", "--plan"} << "";
-    QTest::newRow("absent") << QStringList{"exe", "p.json"} << "";
-    QTest::newRow("other letter case") << QStringList{"exe", "--Plan", "p.json"} << "";
-}
-
-void TestApp::switchValue() {
-    QFETCH(QStringList, arguments);
-    QFETCH(QString, value);
-    QCOMPARE(::switchValue(arguments, QStringLiteral("--plan")), value);
-}
 
 void TestApp::repairResult_data() {
     QTest::addColumn<int>("code");
