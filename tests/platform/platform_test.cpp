@@ -115,7 +115,7 @@ TEST_CASE(sequential_file_reads_every_byte_then_ends) {
     CHECK(file.read(buffer.data(), buffer.size(), &got, &error) && got == 0);
 }
 
-TEST_CASE(missing_paths_and_directories_give_windows_errors) {
+TEST_CASE(paths_give_windows_errors) {
     struct {
         const char* operation;
         std::uint32_t (*attempt)(const NativeString& path);
@@ -129,6 +129,11 @@ TEST_CASE(missing_paths_and_directories_give_windows_errors) {
         // Windows opens a reserved name as its device, spaces before the extension or not.
         {"open", openError, "nul .txt",
          WINDOWS_OR_POSIX(platform::kErrorAccessDenied, platform::kErrorFileNotFound)},
+        // In order: a new file is created once, then deleted once.
+        {"create", createError, "probe.tmp", 0},
+        {"create", createError, "probe.tmp", platform::kErrorFileExists},
+        {"delete", deleteError, "probe.tmp", 0},
+        {"delete", deleteError, "probe.tmp", platform::kErrorFileNotFound},
         {"create", createError, "no-such-dir/file.bin", platform::kErrorPathNotFound},
         {"create", createError, "dir", platform::kErrorFileExists},
         {"create", createError, withNul("dir/new"), platform::kErrorInvalidName},
@@ -159,16 +164,6 @@ TEST_CASE(write_new_file_is_whole_and_flushed) {
     REQUIRE(platform::writeNewFile(scratch / "new", bytes.data(), bytes.size(), &error));
     CHECK_EQ(testsupport::readFile(scratch / "new"), bytes);
     CHECK(platform::flushDirectory(scratch.path(), &error));
-}
-
-TEST_CASE(create_new_file_once_then_delete_it) {
-    ScratchDir scratch;
-    const NativeString path = scratch / "probe.tmp";
-    CHECK_EQ(createError(path), 0u);
-    CHECK_EQ(testsupport::readFile(path), std::string());
-    CHECK_EQ(createError(path), platform::kErrorFileExists);
-    CHECK_EQ(deleteError(path), 0u);
-    CHECK_EQ(deleteError(path), platform::kErrorFileNotFound);
 }
 
 TEST_CASE(replace_file_moves_over_a_file_but_not_a_directory) {
