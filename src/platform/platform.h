@@ -125,6 +125,31 @@ bool flushDirectory(const NativeString& path, std::uint32_t* error);
 // followed) that stands at `to`. Fails when `to` is a directory.
 bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error);
 
+// True when anything stands at `path`: a file, a directory, or a symbolic link itself, dangling
+// or not (the name is never followed).
+bool entryExists(const NativeString& path);
+
+// Creates one directory; its parent must exist. False with *error set otherwise: 80 on POSIX or
+// 183 on Windows when something stands at `path` already, 3 when the parent is missing.
+bool createDirectory(const NativeString& path, std::uint32_t* error);
+
+// Moves `from` to `to`, which must not exist: anything standing at `to` (a file, a directory, a
+// symbolic link, dangling or not) makes it fail (80 on POSIX, 183 or 80 on Windows) and is left
+// as it was; no link is followed. Written through on Windows.
+bool renameNoReplace(const NativeString& from, const NativeString& to, std::uint32_t* error);
+
+// Copies the regular file `from` (5 for anything else) to `to`, which is created and must not
+// exist (nothing standing there is followed or replaced), with the source's permissions where
+// the platform has them. Windows flushes the copy to the disk before returning; POSIX leaves
+// that to syncFileSystem, which makes many copies durable at once. On failure no file of this
+// call is left at `to`.
+bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32_t* error);
+
+// Makes everything written so far to the file system that holds directory `path` durable, data
+// and names alike (POSIX: syncfs). Windows: only checks the directory, since every file this
+// layer writes is flushed and every rename written through as it happens.
+bool syncFileSystem(const NativeString& path, std::uint32_t* error);
+
 // The program's arguments as the process received them, element 0 included: POSIX from `argv`,
 // Windows from the command line (CommandLineToArgvW), since argv there is in the ANSI code page.
 // Taken before the application object is created, which removes the arguments it claims.

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <vector>
 
 #include "platform.h"
 #include "usable_path.h"
@@ -38,6 +39,54 @@ std::uint32_t pathError(const std::string& path, int errnoValue) {
     return windowsErrorFromErrno(errnoValue);
 }
 
+// Writes all of `size` bytes, retrying short writes and interrupted calls; 0 or an errno value.
+int writeAll(int fd, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, bytes, size);
+        if (n > 0) {
+            bytes += n;
+            size -= static_cast<std::size_t>(n);
+        } else if (n == 0) {
+            return EIO;
+        } else if (errno != EINTR) {
+            return errno;
+        }
+    }
+    return 0;
+}
+
+// Opens an existing regular file read-only; -1 with *error set otherwise (see SequentialFile).
+int openRegularFile(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return -1;
+    }
+    // O_NONBLOCK only so that a FIFO planted in place of a file cannot hang the open; it is
+    // cleared again before reading.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) {
+        *error = pathError(path, errno);
+        return -1;
+    }
+    struct stat st;
+    if (::fstat(fd, &st) != 0) {
+        *error = windowsErrorFromErrno(errno);
+        ::close(fd);
+        return -1;
+    }
+    if (!S_ISREG(st.st_mode)) {
+        // Windows refuses to open a directory as a file with "access denied"; so do we, and the
+        // same for a FIFO or a device, which would read as empty, endless or hang the reader.
+        *error = kErrorAccessDenied;
+        ::close(fd);
+        return -1;
+    }
+    int flags = ::fcntl(fd, F_GETFL);
+    if (flags >= 0) {
+        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    }
+    return fd;
+}
+
 }  // namespace
 
 SequentialFile::~SequentialFile() {
@@ -46,32 +95,9 @@ SequentialFile::~SequentialFile() {
 
 bool SequentialFile::open(const NativeString& path, std::uint32_t* error) {
     close();
-    if (!usablePath(path, error)) {
-        return false;
-    }
-    // O_NONBLOCK only so that a FIFO planted in place of a file cannot hang the open; it is
-    // cleared again before reading.
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    int fd = openRegularFile(path, error);
     if (fd < 0) {
-        *error = pathError(path, errno);
         return false;
-    }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        *error = windowsErrorFromErrno(errno);
-        ::close(fd);
-        return false;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        // Windows refuses to open a directory as a file with "access denied"; so do we, and the
-        // same for a FIFO or a device, which would read as empty, endless or hang the reader.
-        *error = kErrorAccessDenied;
-        ::close(fd);
-        return false;
-    }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) {
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
     }
     ::posix_fadvise(fd, 0, 0, POSIX_FADV_SEQUENTIAL);
     handle_ = fd;
@@ -164,19 +190,7 @@ bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
         *error = pathError(path, errno);
         return false;
     }
-    const char* bytes = static_cast<const char*>(data);
-    int failure = 0;
-    while (failure == 0 && size > 0) {
-        ssize_t n = ::write(fd, bytes, size);
-        if (n > 0) {
-            bytes += n;
-            size -= static_cast<std::size_t>(n);
-        } else if (n == 0) {
-            failure = EIO;
-        } else if (errno != EINTR) {
-            failure = errno;
-        }
-    }
+    int failure = writeAll(fd, static_cast<const char*>(data), size);
     if (failure == 0 && ::fdatasync(fd) != 0) {
         failure = errno;
     }
@@ -229,6 +243,137 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
         return false;
     }
     return true;
+}
+
+bool entryExists(const NativeString& path) {
+    std::uint32_t error = 0;
+    struct stat st;
+    return usablePath(path, &error) && ::lstat(path.c_str(), &st) == 0;
+}
+
+bool createDirectory(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    if (::mkdir(path.c_str(), 0755) != 0) {
+        *error = pathError(path, errno);
+        return false;
+    }
+    return true;
+}
+
+bool renameNoReplace(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    if (!usablePath(from, error) || !usablePath(to, error)) {
+        return false;
+    }
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) {
+        return true;
+    }
+    if (errno != EINVAL && errno != ENOSYS) {
+        *error = pathError(to, errno);
+        return false;
+    }
+    // A file system without RENAME_NOREPLACE: a hard link is just as exclusive for files, and
+    // both names stand for the one file until the old one goes.
+    if (::link(from.c_str(), to.c_str()) != 0) {
+        *error = pathError(to, errno);
+        return false;
+    }
+    ::unlink(from.c_str());
+    return true;
+}
+
+namespace {
+
+// Copies the rest of `in` to `out`: in the kernel where it can, by reading and writing where it
+// cannot (another file system, an older kernel). 0 or an errno value.
+int copyContent(int in, int out) {
+    for (;;) {
+        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
+        if (n == 0) {
+            return 0;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
+                break;
+            }
+            return errno;
+        }
+    }
+    std::vector<char> buffer(1 << 20);
+    for (;;) {
+        ssize_t n = ::read(in, buffer.data(), buffer.size());
+        if (n == 0) {
+            return 0;
+        }
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return errno;
+        }
+        if (int failure = writeAll(out, buffer.data(), static_cast<std::size_t>(n))) {
+            return failure;
+        }
+    }
+}
+
+}  // namespace
+
+bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    if (!usablePath(to, error)) {
+        return false;
+    }
+    const int in = openRegularFile(from, error);
+    if (in < 0) {
+        return false;
+    }
+    struct stat st;
+    int out = -1;
+    if (::fstat(in, &st) != 0) {
+        *error = windowsErrorFromErrno(errno);
+    } else if ((out = ::open(to.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY,
+                             0600)) < 0) {
+        *error = pathError(to, errno);
+    }
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    int failure = copyContent(in, out);
+    if (failure == 0 && ::fchmod(out, st.st_mode & 07777 & ~(S_ISUID | S_ISGID)) != 0) {
+        failure = errno;
+    }
+    if (::close(out) != 0 && failure == 0) {
+        failure = errno;
+    }
+    ::close(in);
+    if (failure != 0) {
+        ::unlink(to.c_str());
+        *error = windowsErrorFromErrno(failure);
+        return false;
+    }
+    return true;
+}
+
+bool syncFileSystem(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = pathError(path, errno);
+        return false;
+    }
+    const bool ok = ::syncfs(fd) == 0;
+    if (!ok) {
+        *error = windowsErrorFromErrno(errno);
+    }
+    ::close(fd);
+    return ok;
 }
 
 std::vector<NativeString> processArguments(int argc, char** argv) {

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <vector>
 
 #include "platform.h"
 #include "usable_path.h"
@@ -36,6 +37,47 @@ public:
 private:
     HANDLE handle_;
 };
+
+// Writes all of `size` bytes; ERROR_SUCCESS or the Windows error.
+DWORD writeAll(HANDLE file, const char* bytes, std::size_t size) {
+    while (size > 0) {
+        const DWORD chunk =
+            static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
+        DWORD written = 0;
+        if (!::WriteFile(file, bytes, chunk, &written, nullptr)) {
+            return ::GetLastError();
+        }
+        if (written == 0) {
+            return ERROR_WRITE_FAULT;
+        }
+        bytes += written;
+        size -= written;
+    }
+    return ERROR_SUCCESS;
+}
+
+// Creates a new file for writing; the reparse point itself, so that a link standing at the name
+// counts as existing.
+HANDLE createNewForWriting(const NativeString& path) {
+    return ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
+                         FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// Flushes and closes a file written by this layer, and deletes it again when anything failed.
+bool finishNewFile(const NativeString& path, HANDLE file, DWORD failure, std::uint32_t* error) {
+    if (failure == ERROR_SUCCESS && !::FlushFileBuffers(file)) {
+        failure = ::GetLastError();
+    }
+    if (!::CloseHandle(file) && failure == ERROR_SUCCESS) {
+        failure = ::GetLastError();
+    }
+    if (failure != ERROR_SUCCESS) {
+        ::DeleteFileW(path.c_str());
+        *error = failure;
+        return false;
+    }
+    return true;
+}
 
 }  // namespace
 
@@ -171,39 +213,12 @@ bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
     if (!usablePath(path, error)) {
         return false;
     }
-    // The reparse point itself, so that a link standing at the name counts as existing.
-    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_NEW,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    HANDLE file = createNewForWriting(path);
     if (file == INVALID_HANDLE_VALUE) {
         *error = ::GetLastError();
         return false;
     }
-    const char* bytes = static_cast<const char*>(data);
-    DWORD failure = ERROR_SUCCESS;
-    while (failure == ERROR_SUCCESS && size > 0) {
-        const DWORD chunk =
-            static_cast<DWORD>(std::min<std::size_t>(size, std::numeric_limits<DWORD>::max()));
-        DWORD written = 0;
-        if (!::WriteFile(file, bytes, chunk, &written, nullptr)) {
-            failure = ::GetLastError();
-        } else if (written == 0) {
-            failure = ERROR_WRITE_FAULT;
-        }
-        bytes += written;
-        size -= written;
-    }
-    if (failure == ERROR_SUCCESS && !::FlushFileBuffers(file)) {
-        failure = ::GetLastError();
-    }
-    if (!::CloseHandle(file) && failure == ERROR_SUCCESS) {
-        failure = ::GetLastError();
-    }
-    if (failure != ERROR_SUCCESS) {
-        ::DeleteFileW(path.c_str());
-        *error = failure;
-        return false;
-    }
-    return true;
+    return finishNewFile(path, file, writeAll(file, static_cast<const char*>(data), size), error);
 }
 
 bool flushDirectory(const NativeString& path, std::uint32_t* error) {
@@ -242,6 +257,65 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
         return false;
     }
     return true;
+}
+
+bool entryExists(const NativeString& path) {
+    std::uint32_t error = 0;
+    // The attributes of a link are its own; it is not followed.
+    return usablePath(path, &error) && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+bool createDirectory(const NativeString& path, std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    if (!::CreateDirectoryW(path.c_str(), nullptr)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool renameNoReplace(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    if (!usablePath(from, error) || !usablePath(to, error)) {
+        return false;
+    }
+    if (!::MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
+    SequentialFile source;
+    if (!source.open(from, error) || !usablePath(to, error)) {
+        return false;
+    }
+    HANDLE file = createNewForWriting(to);
+    if (file == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError();
+        return false;
+    }
+    std::vector<char> buffer(1 << 20);
+    DWORD failure = ERROR_SUCCESS;
+    for (;;) {
+        std::size_t got = 0;
+        std::uint32_t readError = 0;
+        if (!source.read(buffer.data(), buffer.size(), &got, &readError)) {
+            failure = readError;
+            break;
+        }
+        if (got == 0 || (failure = writeAll(file, buffer.data(), got)) != ERROR_SUCCESS) {
+            break;
+        }
+    }
+    return finishNewFile(to, file, failure, error);
+}
+
+bool syncFileSystem(const NativeString& path, std::uint32_t* error) {
+    // Every file of this layer is flushed as it is written and every rename written through.
+    return flushDirectory(path, error);
 }
 
 std::vector<NativeString> processArguments(int, char**) {

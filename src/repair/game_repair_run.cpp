@@ -1,6 +1,30 @@
 #include "game_repair_run.h"
 
-int runGameRepair(const QString&, const SignatureVerifier&, QString& message) {
-    message = QStringLiteral("Game repair is not available in this build.");
-    return 25;
+#include "file_operations.h"
+#include "repair_plan.h"
+#include "repair_recovery.h"
+#include "repair_transaction.h"
+#include "staging_verification.h"
+
+int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, QString& message) {
+    return runGameRepair(planPath, verifier, systemFileOperations(), message);
+}
+
+int runGameRepair(const QString& planPath, const SignatureVerifier& verifier,
+                  FileOperations& files, QString& message) {
+    RepairPlan plan;
+    int errorCode = 21;
+    if (!loadRepairPlan(planPath, verifier, plan, errorCode, message)) {
+        return errorCode;
+    }
+    if (!recoverInterruptedRepair(plan, files, message)) {
+        return 24;
+    }
+    if (!verifyRepairStaging(plan, files, message)) {
+        return 23;
+    }
+    if (!applyRepairTransaction(plan, files, message)) {
+        return 25;
+    }
+    return 0;
 }

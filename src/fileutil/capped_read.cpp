@@ -1,0 +1,41 @@
+#include "capped_read.h"
+
+#include <QFileInfo>
+
+#include "native_path.h"
+#include "platform.h"
+
+bool readFileCapped(const QString& path, qint64 cap, QByteArray& bytes) {
+    const QFileInfo info(path);
+    if (info.isSymLink() || info.isJunction()) {
+        return false;
+    }
+    platform::SequentialFile file;
+    std::uint32_t error = 0;
+    if (!file.open(nativeFilePath(path), &error)) {
+        return false;
+    }
+    const qint64 size = info.size();
+    if (size <= 0 || size > cap) {
+        return false;
+    }
+    // One byte more than the size, so that a file that grew since is caught too.
+    QByteArray content(size + 1, Qt::Uninitialized);
+    qint64 total = 0;
+    for (;;) {
+        std::size_t got = 0;
+        if (!file.read(content.data() + total, static_cast<std::size_t>(content.size() - total),
+                       &got, &error)) {
+            return false;
+        }
+        if (got == 0 || (total += static_cast<qint64>(got)) == content.size()) {
+            break;
+        }
+    }
+    if (total != size) {
+        return false;
+    }
+    content.truncate(size);
+    bytes = content;
+    return true;
+}

@@ -1,0 +1,11 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// Reads the whole regular file at `path` into `bytes` when it holds 1 to `cap` bytes. False for
+// anything else: a missing or unreadable file, an empty or oversized one, one that changed size
+// while read, a directory, FIFO or device, or a symbolic link at `path` (the documents read here
+// lie in user-writable directories, and a link would make this process read elsewhere). Sets no
+// message: callers word their own.
+bool readFileCapped(const QString& path, qint64 cap, QByteArray& bytes);

@@ -1,0 +1,90 @@
+#include "repair_recovery.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include "capped_read.h"
+#include "file_operations.h"
+#include "path_rules.h"
+#include "repair_journal.h"
+
+namespace {
+
+constexpr qint64 kMaxJournalBytes = 1048576;
+constexpr qsizetype kMaxEntries = 20000;
+
+bool readJournalEntries(const QString& journalPath, QJsonArray& entries, QString& message) {
+    QByteArray bytes;
+    if (!readFileCapped(journalPath, kMaxJournalBytes, bytes)) {
+        message = QStringLiteral("An interrupted game repair journal could not be read safely.");
+        return false;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    entries = document.object().value(QStringLiteral("entries")).toArray();
+    if (error.error != QJsonParseError::NoError || !document.isObject() ||
+        document.object().value(QStringLiteral("schemaVersion")).toInt(0) != 1 ||
+        entries.isEmpty() || entries.size() > kMaxEntries) {
+        message = QStringLiteral("An interrupted game repair journal is invalid.");
+        return false;
+    }
+    return true;
+}
+
+bool undoEntry(const QString& root, const QJsonObject& entry, FileOperations& files,
+               QString& message) {
+    const QString target = entry.value(QStringLiteral("target")).toString();
+    const QString backup = entry.value(QStringLiteral("backup")).toString();
+    if (!isSafeRelativePath(target) || !isSafeRelativePath(backup) ||
+        !backup.startsWith(QLatin1String(".tavorin-backup/")) || files.hasLinkAlong(root, target) ||
+        files.hasLinkAlong(root, backup)) {
+        message = QStringLiteral("An interrupted game repair journal contains an unsafe path.");
+        return false;
+    }
+    const QString targetPath = QDir(root).absoluteFilePath(target);
+    const QString backupPath = QDir(root).absoluteFilePath(backup);
+    const QString copyPath = temporaryCopyPath(targetPath);
+    const bool restore = entry.value(QStringLiteral("hadOriginal")).toBool(false);
+    if ((files.exists(copyPath) && !files.remove(copyPath)) ||
+        (!restore && files.exists(targetPath) && !files.remove(targetPath))) {
+        message = QStringLiteral("Could not remove an interrupted game repair file.");
+        return false;
+    }
+    // Without its backup, the original was never moved away, or has been moved back already.
+    if (restore && files.exists(backupPath)) {
+        if ((files.exists(targetPath) && !files.remove(targetPath)) ||
+            !files.makeDirectories(QFileInfo(targetPath).absolutePath()) ||
+            !files.rename(backupPath, targetPath)) {
+            message = QStringLiteral("Could not restore a file from an interrupted game repair.");
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+bool recoverInterruptedRepair(const RepairPlan& plan, FileOperations& files, QString& message) {
+    const QString journalPath = repairJournalPath(plan.installationRoot);
+    if (!files.exists(journalPath)) {
+        return true;
+    }
+    QJsonArray entries;
+    if (!readJournalEntries(journalPath, entries, message)) {
+        return false;
+    }
+    for (qsizetype i = entries.size() - 1; i >= 0; --i) {
+        if (!undoEntry(plan.installationRoot, entries.at(i).toObject(), files, message)) {
+            return false;
+        }
+    }
+    // The undo must be on the disk before the journal that describes it goes.
+    if (!files.syncFileSystem(plan.installationRoot) || !files.remove(journalPath)) {
+        message = QStringLiteral("Could not clear the recovered game repair journal.");
+        return false;
+    }
+    return true;
+}

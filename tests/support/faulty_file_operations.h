@@ -1,0 +1,74 @@
+// A FileOperations that counts the calls of each kind and fails the chosen one on purpose, in
+// the way of leveldb's ErrorEnv: the k-th call of one kind, or every call of it from the k-th on.
+#pragma once
+
+#include <QStringList>
+#include <array>
+
+#include "file_operations.h"
+
+namespace testsupport {
+
+class FaultyFileOperations : public FileOperationsWrapper {
+public:
+    using Kind = FileOperations::Kind;
+
+    FaultyFileOperations() : FileOperationsWrapper(systemFileOperations()) {}
+
+    // Fails call `k` (from 1) of `kind`, and with `persistent` every later one of it too.
+    void failAt(Kind kind, int k, bool persistent = false) {
+        kind_ = kind;
+        k_ = k;
+        persistent_ = persistent;
+    }
+    int count(Kind kind) const { return counts_[static_cast<int>(kind)]; }
+    // True once the chosen call has failed.
+    bool failed() const { return failed_; }
+
+    bool makeDirectories(const QString& path) override {
+        return pass(Kind::MakeDirectory) && FileOperationsWrapper::makeDirectories(path);
+    }
+    bool rename(const QString& from, const QString& to) override {
+        return pass(Kind::Rename) && FileOperationsWrapper::rename(from, to);
+    }
+    bool copy(const QString& from, const QString& to) override {
+        return pass(Kind::Copy) && FileOperationsWrapper::copy(from, to);
+    }
+    bool remove(const QString& path) override {
+        return pass(Kind::Remove) && FileOperationsWrapper::remove(path);
+    }
+    QByteArray hashSha256(const QString& path, QString& message) override {
+        if (!pass(Kind::Hash)) {
+            message = QStringLiteral("Could not read ") + path + QStringLiteral(" (Windows error 1117)");
+            return {};
+        }
+        return FileOperationsWrapper::hashSha256(path, message);
+    }
+    bool writeFile(const QString& path, const QByteArray& data) override {
+        return pass(Kind::WriteFile) && FileOperationsWrapper::writeFile(path, data);
+    }
+    bool flushDirectory(const QString& path) override {
+        return pass(Kind::Flush) && FileOperationsWrapper::flushDirectory(path);
+    }
+    bool syncFileSystem(const QString& path) override {
+        return pass(Kind::Flush) && FileOperationsWrapper::syncFileSystem(path);
+    }
+
+private:
+    bool pass(Kind kind) {
+        const int n = ++counts_[static_cast<int>(kind)];
+        if (kind != kind_ || n < k_ || (n > k_ && !persistent_)) {
+            return true;
+        }
+        failed_ = true;
+        return false;
+    }
+
+    std::array<int, FileOperations::kKindCount> counts_{};
+    Kind kind_ = Kind::MakeDirectory;
+    int k_ = 0;  // 0: nothing fails
+    bool persistent_ = false;
+    bool failed_ = false;
+};
+
+}  // namespace testsupport

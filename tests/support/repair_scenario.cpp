@@ -1,0 +1,104 @@
+#include "repair_scenario.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+
+#include "signing_fixtures.h"
+
+namespace testsupport {
+
+namespace {
+
+bool writeTree(const QString& root, const FileTree& files) {
+    for (auto file = files.begin(); file != files.end(); ++file) {
+        const QString path = QDir(root).filePath(file.key());
+        if (!QDir().mkpath(QFileInfo(path).path()) || !writeFile(path, file.value())) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+FileTree fileTree(const QString& root, bool visibleOnly) {
+    FileTree tree;
+    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (!visibleOnly || !relative.startsWith(QLatin1String(".tavorin-"))) {
+            tree.insert(relative, QFileInfo(path).isSymLink() ? QByteArray("<link>") : readFile(path));
+        }
+    }
+    return tree;
+}
+
+RepairScenario::RepairScenario(const QString& directory) : directory_(directory) {
+    original_ = {{"a.dat", "old a"}, {"sub/b.dat", "old b, longer"}, {"keep.txt", "untouched"}};
+    staged_ = {{"a.dat", "new a, of another size"},
+               {"sub/b.dat", "new b, longer"},
+               {"new/deep/c.dat", "created c"},
+               {"d.dat", ""}};
+    QJsonArray planFiles;
+    QJsonArray manifestFiles;
+    for (auto file = staged_.begin(); file != staged_.end(); ++file) {
+        planFiles.append(file.key());
+        manifestFiles.append(QJsonObject{
+            {"path", file.key()},
+            {"size", file.value().size()},
+            {"sha256", QString::fromLatin1(
+                           QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
+    }
+    manifestFiles.append(QJsonObject{{"path", "extra.dat"}, {"size", 0}, {"sha256", QString(64, 'a')}});
+    plan = {{"schemaVersion", 1}, {"manifestId", "m-1"}, {"gameId", "game"},
+            {"channel", "stable"}, {"generation", 7}, {"files", planFiles}};
+    manifest = plan;
+    manifest.insert("files", manifestFiles);
+    QDir(directory_).mkpath("outside");
+    writeTree(root(), original_);
+    writeTree(path("staging/files"), staged_);
+}
+
+QString RepairScenario::root() const {
+    return path("inst");
+}
+
+QString RepairScenario::planPath() const {
+    return path("staging/plan.json");
+}
+
+QString RepairScenario::path(const QString& relative) const {
+    return QDir(directory_).filePath(relative);
+}
+
+bool RepairScenario::writeDocuments(const QString& installationRoot) {
+    QJsonObject document = plan;
+    if (!document.contains("installationRoot")) {
+        document.insert("installationRoot", installationRoot.isEmpty() ? root() : installationRoot);
+    }
+    return writeFile(planPath(), QJsonDocument(document).toJson()) &&
+           writeSignedEnvelope(path("staging/manifest.envelope.json"),
+                               QJsonDocument(manifest).toJson(QJsonDocument::Compact));
+}
+
+bool RepairScenario::spoilStaging(bool spoiled) {
+    QByteArray bytes = staged_.first();
+    if (spoiled) {
+        bytes.fill('x');
+    }
+    return writeFile(path("staging/files/") + staged_.firstKey(), bytes);
+}
+
+FileTree RepairScenario::repaired() const {
+    FileTree tree = original_;
+    tree.insert(staged_);
+    return tree;
+}
+
+}  // namespace testsupport
