@@ -16,6 +16,11 @@ QString executable() {
     return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_EXE) : configured;
 }
 
+QString testKeysExecutable() {
+    const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_TESTKEYS_EXE");
+    return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_TESTKEYS_EXE) : configured;
+}
+
 QStringList runner() {
     return qEnvironmentVariable("LAUNCHERUPDATER_RUNNER")
         .split(QLatin1Char(' '), Qt::SkipEmptyParts);
@@ -77,6 +82,9 @@ const QMap<QString, QString>& casesWineCannotRun() {
         {QStringLiteral("updateRefusesOwnProcessAsParent"),
          QStringLiteral("the updater's own process id is only known in advance when a POSIX "
                         "shell execs it")},
+        {QStringLiteral("crashAtEveryStep"),
+         QStringLiteral("the kills come from strace's fault injection, which traces Linux "
+                        "system calls")},
         {QStringLiteral("withoutRightsTheJobGoesToAnElevatedCopy"),
          QStringLiteral("Wine runs every process with the same rights, so access cannot be "
                         "denied")},

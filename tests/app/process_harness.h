@@ -10,6 +10,7 @@
 // it is started, are parameters, so the same tables run against the Linux build and against the
 // Windows build under Wine:
 //   LAUNCHERUPDATER_EXE     the executable (default: the one built beside this test)
+//   LAUNCHERUPDATER_TESTKEYS_EXE  the same with the test key compiled in (testKeysExecutable)
 //   LAUNCHERUPDATER_RUNNER  a command that starts it, split at spaces (e.g. "wine"); empty: none
 //   LAUNCHERUPDATER_PID_CHILD  the stand-in launcher (pid_child) of the same build, started the
 //                           same way (default: the one built beside this test)
@@ -22,6 +23,9 @@ struct ProcessResult {
 namespace harness {
 
 QString executable();
+// The same program with the test signing key compiled in (LAUNCHERUPDATER_TESTKEYS_EXE), for the
+// runs that need a manifest it trusts.
+QString testKeysExecutable();
 QStringList runner();
 bool underWine();
 // Starts the stand-in launcher through the runner and reads the process id it reports; the

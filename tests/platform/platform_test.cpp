@@ -179,6 +179,33 @@ TEST_CASE(replace_file_moves_over_a_file_but_not_a_directory) {
     CHECK_EQ(error, platform::kErrorAccessDenied);
 }
 
+// The transactions' new names: each fails where anything stands already, and leaves it be.
+TEST_CASE(new_names_never_replace_what_stands_there) {
+    ScratchDir scratch;
+    REQUIRE(testsupport::writeFile(scratch / "file", "abc"));
+    REQUIRE(testsupport::writeFile(scratch / "other", "xyz"));
+    std::uint32_t error = 0;
+    CHECK(platform::createDirectory(scratch / "dir", &error));
+    CHECK(!platform::createDirectory(scratch / "dir", &error));
+    CHECK(!platform::createDirectory(scratch / "no-such-dir/dir", &error));
+    CHECK_EQ(error, platform::kErrorPathNotFound);
+    CHECK(platform::entryExists(scratch / "dir") && !platform::entryExists(scratch / "none"));
+    for (const char* taken : {"other", "dir"}) {
+        harness::row = taken;
+        CHECK(!platform::renameNoReplace(scratch / "file", scratch / taken, &error));
+        CHECK(!platform::copyToNewFile(scratch / "file", scratch / taken, &error));
+    }
+    CHECK_EQ(testsupport::readFile(scratch / "other"), std::string("xyz"));
+    CHECK(!platform::copyToNewFile(scratch / "dir", scratch / "copy", &error));
+    CHECK_EQ(error, platform::kErrorAccessDenied);
+    CHECK(!platform::entryExists(scratch / "copy"));
+    CHECK(platform::copyToNewFile(scratch / "file", scratch / "copy", &error));
+    CHECK(platform::renameNoReplace(scratch / "copy", scratch / "dir/moved", &error));
+    CHECK_EQ(testsupport::readFile(scratch / "dir/moved"), std::string("abc"));
+    CHECK(!platform::entryExists(scratch / "copy"));
+    CHECK(platform::syncFileSystem(scratch.path(), &error));
+}
+
 #ifdef _WIN32
 TEST_CASE(long_path_through_its_long_form) {
     ScratchDir scratch;
@@ -211,9 +238,25 @@ TEST_CASE(dangling_link_is_not_written_through) {
     CHECK_EQ(createError(link), platform::kErrorFileExists);
     CHECK_EQ(writeError(link), platform::kErrorFileExists);
     std::uint32_t error = 0;
+    CHECK(platform::entryExists(link));
+    CHECK(!platform::renameNoReplace(scratch / "new", link, &error));
+    CHECK_EQ(error, platform::kErrorFileExists);
+    CHECK(!platform::copyToNewFile(scratch / "new", link, &error));
+    CHECK_EQ(error, platform::kErrorFileExists);
     CHECK(platform::replaceFile(scratch / "new", link, &error));
     CHECK_EQ(testsupport::readFile(link), std::string("abc"));
     CHECK_EQ(openError(target), platform::kErrorFileNotFound);
+}
+
+TEST_CASE(copy_keeps_the_permissions) {
+    ScratchDir scratch;
+    REQUIRE(testsupport::writeFile(scratch / "tool", "#!/bin/sh\n"));
+    REQUIRE(::chmod((scratch / "tool").c_str(), 0750) == 0);
+    std::uint32_t error = 0;
+    REQUIRE(platform::copyToNewFile(scratch / "tool", scratch / "copy", &error));
+    struct stat st;
+    REQUIRE(::stat((scratch / "copy").c_str(), &st) == 0);
+    CHECK_EQ(st.st_mode & 07777, 0750u);
 }
 
 // Each would read as an empty or endless file, or block the reader for ever.

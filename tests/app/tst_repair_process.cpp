@@ -1,0 +1,165 @@
+// The game repair as a whole process: result.json, exit code and the files on disk, and the
+// process killed at every mutating system call of a repair.
+#include <QProcess>
+#include <QStandardPaths>
+#include <QtTest>
+
+#include "file_fixtures.h"
+#include "process_harness.h"
+#include "repair_scenario.h"
+
+using testsupport::FileTree;
+using testsupport::RepairScenario;
+
+namespace {
+
+QStringList repairArguments(const RepairScenario& s) {
+    return {"--apply-game-repair", "--plan", harness::programPath(s.planPath())};
+}
+
+ProcessResult runRepair(RepairScenario& s) {
+    return harness::run(repairArguments(s), {}, harness::testKeysExecutable());
+}
+
+// The installation as a user sees it after a run: every name, hidden ones included, except the
+// write probe's, which a kill between its creation and removal leaves (it is never reused).
+FileTree installation(const RepairScenario& s) {
+    FileTree tree = testsupport::fileTree(s.root(), false);
+    tree.removeIf([](const auto& file) {
+        return file.key().startsWith(QLatin1String(".tavorin-update-probe-"));
+    });
+    return tree;
+}
+
+QByteArray resultJson(int code, const QByteArray& message) {
+    return R"({"errorCode":)" + QByteArray::number(code) + R"(,"message":")" + message +
+           R"(","ok":)" + (code == 0 ? "true" : "false") + R"(,"schemaVersion":1})";
+}
+
+}  // namespace
+
+class TestRepairProcess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void repairs_data();
+    void repairs();
+    void crashAtEveryStep();
+};
+
+void TestRepairProcess::repairs_data() {
+    QTest::addColumn<bool>("spoiled");
+    QTest::addColumn<bool>("interrupted");  // a crashed repair left its journal and litter
+    QTest::addColumn<int>("code");
+    QTest::addColumn<QByteArray>("message");
+    QTest::newRow("repaired") << false << false << 0 << QByteArray();
+    QTest::newRow("bad staging") << true << false << 23
+                                 << QByteArray("A staged repair file does not match its signed hash.");
+    QTest::newRow("interrupted repair undone, then repaired") << false << true << 0 << QByteArray();
+    QTest::newRow("interrupted repair undone, bad staging")
+        << true << true << 23 << QByteArray("A staged repair file does not match its signed hash.");
+}
+
+void TestRepairProcess::repairs() {
+    QFETCH(bool, spoiled);
+    QFETCH(bool, interrupted);
+    QFETCH(int, code);
+    QFETCH(QByteArray, message);
+    QTemporaryDir dir;
+    RepairScenario s(dir.path());
+    QVERIFY(s.writeDocuments(harness::programPath(s.root())) && s.spoilStaging(spoiled));
+    if (interrupted) {
+        // As a crash after the first file's backup and copy leaves it.
+        QVERIFY(QDir().mkpath(s.root() + "/.tavorin-backup/3"));
+        QVERIFY(QFile::rename(s.root() + "/a.dat", s.root() + "/.tavorin-backup/3/a.dat"));
+        QVERIFY(testsupport::writeFile(s.root() + "/a.dat.tavorin-new", "half"));
+        QVERIFY(testsupport::writeFile(s.root() + "/d.dat", "new, not yet flushed"));
+        QVERIFY(testsupport::writeFile(
+            s.root() + "/.tavorin-repair-transaction.json",
+            R"({"entries":[{"backup":".tavorin-backup/3/a.dat","hadOriginal":true,"target":"a.dat"},)"
+            R"({"backup":".tavorin-backup/3/d.dat","hadOriginal":false,"target":"d.dat"}],)"
+            R"("generation":3,"schemaVersion":1})"));
+    }
+    const ProcessResult result = runRepair(s);
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, code);
+    QCOMPARE(testsupport::readFile(s.path("staging/result.json")), resultJson(code, message));
+    if (code == 0) {
+        QCOMPARE(installation(s), s.repaired());
+        QCOMPARE(result.standardError, QByteArray());
+        return;
+    }
+    QVERIFY2(result.standardError.contains("game repair helper failed: " + message),
+             result.standardError.constData());
+    QCOMPARE(testsupport::fileTree(s.root()), s.original());
+}
+
+// SIGKILL at each mutating system call of a repair, one call after another (strace's fault
+// injection; nothing in the program helps). After each kill, a run whose staging went bad
+// meanwhile must undo what the killed one did (or keep it, when the kill came after the commit),
+// and a good run must then repair, leaving nothing else behind.
+void TestRepairProcess::crashAtEveryStep() {
+    SKIP_WHERE_WINE_CANNOT();
+    const QString strace = QStandardPaths::findExecutable("strace");
+    if (strace.isEmpty()) {
+        QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
+    }
+    // The calls that can change the file system; most opens only read, but any may create.
+    const QStringList calls = {"openat", "mkdir", "rename", "renameat2", "link", "unlink",
+                               "write", "copy_file_range", "fchmod", "fdatasync", "fsync",
+                               "syncfs"};
+    const auto underStrace = [&](QProcess& process, const RepairScenario& s,
+                                 const QStringList& options) {
+        process.setProcessChannelMode(QProcess::MergedChannels);
+        process.start(strace, QStringList{"-f", "-qq"} + options +
+                                  QStringList{harness::testKeysExecutable()} + repairArguments(s));
+        return process.waitForFinished(120000);
+    };
+    int killPoints = 0;
+    QStringList counts;
+    for (const QString& call : calls) {
+        int count = 0;
+        {
+            QTemporaryDir dir;
+            RepairScenario s(dir.path());
+            QVERIFY(s.writeDocuments());
+            QProcess counting;
+            QVERIFY(underStrace(counting, s, {"-c", "-U", "name,calls", "-e", "trace=" + call}));
+            for (const QByteArray& line : counting.readAll().split('\n')) {
+                const QList<QByteArray> fields = line.simplified().split(' ');
+                if (fields.size() == 2 && fields[0] == call.toLatin1()) {
+                    count = fields[1].toInt();
+                }
+            }
+            QCOMPARE(installation(s), s.repaired());
+            counts << call + ' ' + QString::number(count);
+        }
+        for (int n = 1; n <= count; ++n) {
+            const QByteArray where = call.toLatin1() + " #" + QByteArray::number(n);
+            QTemporaryDir dir;
+            RepairScenario s(dir.path());
+            QVERIFY(s.writeDocuments());
+            QProcess killed;
+            QVERIFY(underStrace(killed, s,
+                                {"-o", "/dev/null", "-e", "trace=" + call, "-e",
+                                 QString("inject=%1:signal=KILL:when=%2").arg(call).arg(n)}));
+            QVERIFY2(killed.exitStatus() == QProcess::CrashExit || killed.exitCode() == 128 + 9,
+                     where);
+            const bool committed =
+                !QFileInfo::exists(s.root() + "/.tavorin-repair-transaction.json") &&
+                testsupport::fileTree(s.root()) == s.repaired();
+            QVERIFY(s.spoilStaging(true));
+            QCOMPARE(runRepair(s).exitCode, 23);
+            QVERIFY2(testsupport::fileTree(s.root()) == (committed ? s.repaired() : s.original()),
+                     where);
+            QVERIFY(s.spoilStaging(false));
+            QCOMPARE(runRepair(s).exitCode, 0);
+            QVERIFY2(installation(s) == s.repaired(), where);
+            ++killPoints;
+        }
+    }
+    qInfo("%d kill points: %s", killPoints, qPrintable(counts.join(", ")));
+}
+
+QTEST_GUILESS_MAIN(TestRepairProcess)
+#include "tst_repair_process.moc"
