@@ -31,7 +31,8 @@ QByteArray hashFileSha256(const QString& path, QString& message) {
         message = hashStepFailureText("initialization", path, status);
         return {};
     }
-    std::unique_ptr<char[]> buffer(new char[kReadBlockSize]());
+    // Not zeroed: a small file touches only the first pages of it.
+    std::unique_ptr<char[]> buffer(new char[kReadBlockSize]);
     for (;;) {
         std::size_t bytesRead = 0;
         if (!file.read(buffer.get(), kReadBlockSize, &bytesRead, &error)) {

@@ -18,8 +18,7 @@ public:
     }
 
     qint64 regularFileSize(const QString& path) override {
-        const QFileInfo info(path);
-        return info.isFile() && !info.isSymLink() ? info.size() : -1;
+        return platform::regularFileSize(nativeFilePath(path));
     }
 
     bool hasLinkAlong(const QString& root, const QString& relativePath) override {

@@ -25,13 +25,19 @@ bool hasSymbolicLinkAlong(const QString& root, const QString& relativePath) {
     if (isLink(cleanRoot)) {
         return true;
     }
+    // Each prefix by appending, not by cleaning again: the root is clean and the segments come
+    // from a path that isSafeRelativePath accepted.
     QString current = QFileInfo(cleanRoot).absoluteFilePath();
+    if (!current.endsWith(QLatin1Char('/'))) {
+        current += QLatin1Char('/');
+    }
     const QStringList segments = relativePath.split(QLatin1Char('/'));
-    for (const QString& segment : segments) {
-        current = QDir(current).absoluteFilePath(segment);
+    for (qsizetype i = 0; i < segments.size(); ++i) {
+        current += segments.at(i);
         if (isLink(current)) {
             return true;
         }
+        current += QLatin1Char('/');
     }
     return false;
 }

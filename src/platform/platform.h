@@ -129,6 +129,10 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
 // or not (the name is never followed).
 bool entryExists(const NativeString& path);
 
+// The size of the regular file at `path`, or -1 for anything else (missing, a directory, a device,
+// a symbolic link, which is not followed).
+std::int64_t regularFileSize(const NativeString& path);
+
 // Creates one directory; its parent must exist. False with *error set otherwise: 80 on POSIX or
 // 183 on Windows when something stands at `path` already, 3 when the parent is missing.
 bool createDirectory(const NativeString& path, std::uint32_t* error);

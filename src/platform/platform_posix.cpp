@@ -60,8 +60,7 @@ int openRegularFile(const NativeString& path, std::uint32_t* error) {
     if (!usablePath(path, error)) {
         return -1;
     }
-    // O_NONBLOCK only so that a FIFO planted in place of a file cannot hang the open; it is
-    // cleared again before reading.
+    // O_NONBLOCK only so that a FIFO planted in place of a file cannot hang the open.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         *error = pathError(path, errno);
@@ -80,10 +79,9 @@ int openRegularFile(const NativeString& path, std::uint32_t* error) {
         ::close(fd);
         return -1;
     }
-    int flags = ::fcntl(fd, F_GETFL);
-    if (flags >= 0) {
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-    }
+    // Cleared again before reading; F_SETFL sets only the status flags, and this open set no
+    // other, so one call does.
+    ::fcntl(fd, F_SETFL, 0);
     return fd;
 }
 
@@ -249,6 +247,15 @@ bool entryExists(const NativeString& path) {
     std::uint32_t error = 0;
     struct stat st;
     return usablePath(path, &error) && ::lstat(path.c_str(), &st) == 0;
+}
+
+std::int64_t regularFileSize(const NativeString& path) {
+    std::uint32_t error = 0;
+    struct stat st;
+    if (!usablePath(path, &error) || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return -1;
+    }
+    return static_cast<std::int64_t>(st.st_size);
 }
 
 bool createDirectory(const NativeString& path, std::uint32_t* error) {

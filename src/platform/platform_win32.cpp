@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "platform.h"
@@ -265,6 +266,19 @@ bool entryExists(const NativeString& path) {
     return usablePath(path, &error) && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+std::int64_t regularFileSize(const NativeString& path) {
+    std::uint32_t error = 0;
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    // The attributes of a link are its own; a reparse point of any kind is no regular file here.
+    if (!usablePath(path, &error) ||
+        !::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
+        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
+                                  FILE_ATTRIBUTE_DEVICE)) != 0) {
+        return -1;
+    }
+    return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+}
+
 bool createDirectory(const NativeString& path, std::uint32_t* error) {
     if (!usablePath(path, error)) {
         return false;
@@ -297,16 +311,17 @@ bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32
         *error = ::GetLastError();
         return false;
     }
-    std::vector<char> buffer(1 << 20);
+    constexpr std::size_t kBlock = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kBlock]);
     DWORD failure = ERROR_SUCCESS;
     for (;;) {
         std::size_t got = 0;
         std::uint32_t readError = 0;
-        if (!source.read(buffer.data(), buffer.size(), &got, &readError)) {
+        if (!source.read(buffer.get(), kBlock, &got, &readError)) {
             failure = readError;
             break;
         }
-        if (got == 0 || (failure = writeAll(file, buffer.data(), got)) != ERROR_SUCCESS) {
+        if (got == 0 || (failure = writeAll(file, buffer.get(), got)) != ERROR_SUCCESS) {
             break;
         }
     }

@@ -190,6 +190,9 @@ TEST_CASE(new_names_never_replace_what_stands_there) {
     CHECK(!platform::createDirectory(scratch / "no-such-dir/dir", &error));
     CHECK_EQ(error, platform::kErrorPathNotFound);
     CHECK(platform::entryExists(scratch / "dir") && !platform::entryExists(scratch / "none"));
+    CHECK_EQ(platform::regularFileSize(scratch / "file"), 3);
+    CHECK_EQ(platform::regularFileSize(scratch / "dir"), -1);
+    CHECK_EQ(platform::regularFileSize(scratch / "none"), -1);
     for (const char* taken : {"other", "dir"}) {
         harness::row = taken;
         CHECK(!platform::renameNoReplace(scratch / "file", scratch / taken, &error));
@@ -239,6 +242,8 @@ TEST_CASE(dangling_link_is_not_written_through) {
     CHECK_EQ(writeError(link), platform::kErrorFileExists);
     std::uint32_t error = 0;
     CHECK(platform::entryExists(link));
+    REQUIRE(::symlink((scratch / "new").c_str(), (scratch / "good-link").c_str()) == 0);
+    CHECK_EQ(platform::regularFileSize(scratch / "good-link"), -1);
     CHECK(!platform::renameNoReplace(scratch / "new", link, &error));
     CHECK_EQ(error, platform::kErrorFileExists);
     CHECK(!platform::copyToNewFile(scratch / "new", link, &error));
