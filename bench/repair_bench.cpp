@@ -83,16 +83,16 @@ int setup(const QString& directory, int rounds) {
         files.append(QJsonObject{
             {"path", path},
             {"size", size},
-            {"sha256",
-             QString::fromLatin1(QCryptographicHash::hash(good, QCryptographicHash::Sha256).toHex())}});
+            {"sha256", QString::fromLatin1(
+                           QCryptographicHash::hash(good, QCryptographicHash::Sha256).toHex())}});
     }
-    QJsonObject plan{{"schemaVersion", 1}, {"manifestId", "bench"}, {"gameId", "bench"},
-                     {"channel", "stable"}, {"generation", 1}, {"files", paths}};
+    QJsonObject plan{{"schemaVersion", 1},  {"manifestId", "bench"}, {"gameId", "bench"},
+                     {"channel", "stable"}, {"generation", 1},       {"files", paths}};
     QJsonObject manifest = plan;
     manifest.insert("files", files);
-    bool written = testsupport::writeSignedEnvelope(
-        dir.filePath("staging/manifest.envelope.json"),
-        QJsonDocument(manifest).toJson(QJsonDocument::Compact));
+    bool written =
+        testsupport::writeSignedEnvelope(dir.filePath("staging/manifest.envelope.json"),
+                                         QJsonDocument(manifest).toJson(QJsonDocument::Compact));
     for (int round = 1; round <= rounds; ++round) {
         plan.insert("installationRoot", dir.absoluteFilePath(QString("inst-%1").arg(round)));
         written = written && writeFile(dir.filePath(QString("staging/plan-%1.json").arg(round)),
@@ -121,19 +121,42 @@ public:
             std::fprintf(stderr, "  %-16s %7.3f s\n", it.key(), it.value());
         }
     }
-    bool exists(const QString& p) override { return timed("exists", [&] { return FileOperationsWrapper::exists(p); }); }
-    qint64 regularFileSize(const QString& p) override { return timed("size", [&] { return FileOperationsWrapper::regularFileSize(p); }); }
-    bool hasLinkAlong(const QString& r, const QString& p) override { return timed("link check", [&] { return FileOperationsWrapper::hasLinkAlong(r, p); }); }
-    bool makeDirectories(const QString& p) override { return timed("directories", [&] { return FileOperationsWrapper::makeDirectories(p); }); }
-    bool rename(const QString& a, const QString& b) override { return timed("rename", [&] { return FileOperationsWrapper::rename(a, b); }); }
-    bool copy(const QString& a, const QString& b) override { return timed("copy", [&] { return FileOperationsWrapper::copy(a, b); }); }
-    bool remove(const QString& p) override { return timed("remove", [&] { return FileOperationsWrapper::remove(p); }); }
-    bool removeTree(const QString& p) override { return timed("remove tree", [&] { return FileOperationsWrapper::removeTree(p); }); }
-    QByteArray hashSha256(const QString& p, QString& m) override { return timed("hash", [&] { return FileOperationsWrapper::hashSha256(p, m); }); }
-    bool writeFile(const QString& p, const QByteArray& d) override { return timed("write journal", [&] { return FileOperationsWrapper::writeFile(p, d); }); }
-    bool flushDirectory(const QString& p) override { return timed("flush", [&] { return FileOperationsWrapper::flushDirectory(p); }); }
-    bool syncFileSystem(const QString& p) override { return timed("sync", [&] { return FileOperationsWrapper::syncFileSystem(p); }); }
-
+    bool exists(const QString& p) override {
+        return timed("exists", [&] { return FileOperationsWrapper::exists(p); });
+    }
+    qint64 regularFileSize(const QString& p) override {
+        return timed("size", [&] { return FileOperationsWrapper::regularFileSize(p); });
+    }
+    bool hasLinkAlong(const QString& r, const QString& p) override {
+        return timed("link check", [&] { return FileOperationsWrapper::hasLinkAlong(r, p); });
+    }
+    bool makeDirectories(const QString& p) override {
+        return timed("directories", [&] { return FileOperationsWrapper::makeDirectories(p); });
+    }
+    bool rename(const QString& a, const QString& b) override {
+        return timed("rename", [&] { return FileOperationsWrapper::rename(a, b); });
+    }
+    bool copy(const QString& a, const QString& b) override {
+        return timed("copy", [&] { return FileOperationsWrapper::copy(a, b); });
+    }
+    bool remove(const QString& p) override {
+        return timed("remove", [&] { return FileOperationsWrapper::remove(p); });
+    }
+    bool removeTree(const QString& p) override {
+        return timed("remove tree", [&] { return FileOperationsWrapper::removeTree(p); });
+    }
+    QByteArray hashSha256(const QString& p, QString& m) override {
+        return timed("hash", [&] { return FileOperationsWrapper::hashSha256(p, m); });
+    }
+    bool writeFile(const QString& p, const QByteArray& d) override {
+        return timed("write journal", [&] { return FileOperationsWrapper::writeFile(p, d); });
+    }
+    bool flushDirectory(const QString& p) override {
+        return timed("flush", [&] { return FileOperationsWrapper::flushDirectory(p); });
+    }
+    bool syncFileSystem(const QString& p) override {
+        return timed("sync", [&] { return FileOperationsWrapper::syncFileSystem(p); });
+    }
 };
 
 int repair(const QString& planPath) {

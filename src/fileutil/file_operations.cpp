@@ -36,8 +36,7 @@ public:
             return false;
         }
         std::uint32_t error = 0;
-        return platform::createDirectory(nativeFilePath(clean), &error) ||
-               QFileInfo(clean).isDir();
+        return platform::createDirectory(nativeFilePath(clean), &error) || QFileInfo(clean).isDir();
     }
 
     bool rename(const QString& from, const QString& to) override {

@@ -263,7 +263,8 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
 bool entryExists(const NativeString& path) {
     std::uint32_t error = 0;
     // The attributes of a link are its own; it is not followed.
-    return usablePath(path, &error) && ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return usablePath(path, &error) &&
+           ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 std::int64_t regularFileSize(const NativeString& path) {
@@ -272,8 +273,8 @@ std::int64_t regularFileSize(const NativeString& path) {
     // The attributes of a link are its own; a reparse point of any kind is no regular file here.
     if (!usablePath(path, &error) ||
         !::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data) ||
-        (data.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT |
-                                  FILE_ATTRIBUTE_DEVICE)) != 0) {
+        (data.dwFileAttributes &
+         (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DEVICE)) != 0) {
         return -1;
     }
     return (static_cast<std::int64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;

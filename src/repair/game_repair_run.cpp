@@ -10,8 +10,8 @@ int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, QS
     return runGameRepair(planPath, verifier, systemFileOperations(), message);
 }
 
-int runGameRepair(const QString& planPath, const SignatureVerifier& verifier,
-                  FileOperations& files, QString& message) {
+int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, FileOperations& files,
+                  QString& message) {
     RepairPlan plan;
     int errorCode = 21;
     if (!loadRepairPlan(planPath, verifier, plan, errorCode, message)) {

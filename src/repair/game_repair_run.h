@@ -12,5 +12,5 @@ class SignatureVerifier;
 // staging verification, so an interrupted repair is undone even when the new staging is bad.
 int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, QString& message);
 // The same over other file operations (tests).
-int runGameRepair(const QString& planPath, const SignatureVerifier& verifier,
-                  FileOperations& files, QString& message);
+int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, FileOperations& files,
+                  QString& message);

@@ -8,7 +8,8 @@
 #include "file_operations.h"
 
 QString repairJournalPath(const QString& installationRoot) {
-    return QDir(installationRoot).absoluteFilePath(QStringLiteral(".tavorin-repair-transaction.json"));
+    return QDir(installationRoot)
+        .absoluteFilePath(QStringLiteral(".tavorin-repair-transaction.json"));
 }
 
 QString repairBackupDirectory(const RepairPlan& plan) {

@@ -9,9 +9,9 @@ class FileOperations;
 
 // One file of a repair transaction.
 struct RepairEntry {
-    QString target;      // the plan's relative path, as written
-    QString targetPath;  // installationRoot joined with target
-    QString backupPath;  // the generation's backup directory joined with target
+    QString target;            // the plan's relative path, as written
+    QString targetPath;        // installationRoot joined with target
+    QString backupPath;        // the generation's backup directory joined with target
     bool hadOriginal = false;  // something stood at targetPath before the transaction
 };
 

@@ -52,8 +52,8 @@ bool readPlanDocument(const QString& planPath, RepairPlan& plan, QString& messag
     plan.stagedFilesRoot = QDir(plan.stagingRoot).absoluteFilePath(QStringLiteral("files"));
 
     const QJsonArray files = document.value(QStringLiteral("files")).toArray();
-    const bool rootAccepted =
-        resolveInstallationRoot(document.value(QStringLiteral("installationRoot")).toString(), plan);
+    const bool rootAccepted = resolveInstallationRoot(
+        document.value(QStringLiteral("installationRoot")).toString(), plan);
     plan.manifestId = document.value(QStringLiteral("manifestId")).toString();
     plan.gameId = document.value(QStringLiteral("gameId")).toString();
     plan.channel = document.value(QStringLiteral("channel")).toString();
@@ -91,7 +91,8 @@ bool resolveInstallationRoot(const QString& text, RepairPlan& plan) {
     for (;;) {
         const QFileInfo info(current);
         // A dangling link does not "exist", but it is a link all the same.
-        if ((info.exists() || isLinkOrJunction(info)) && (!info.isDir() || isLinkOrJunction(info))) {
+        if ((info.exists() || isLinkOrJunction(info)) &&
+            (!info.isDir() || isLinkOrJunction(info))) {
             return false;
         }
         if (info.absoluteFilePath() == info.absolutePath()) {

@@ -16,7 +16,8 @@ QString parentOf(const QString& path) {
 // removed before the original moves there.
 QString backupDirectoryOf(const QString& relativeBackupRoot, const QString& target) {
     const qsizetype slash = target.lastIndexOf(QLatin1Char('/'));
-    return slash < 0 ? relativeBackupRoot : relativeBackupRoot + QLatin1Char('/') + target.left(slash);
+    return slash < 0 ? relativeBackupRoot
+                     : relativeBackupRoot + QLatin1Char('/') + target.left(slash);
 }
 
 bool planEntries(const RepairPlan& plan, FileOperations& files, QList<RepairEntry>& planned,
@@ -26,7 +27,8 @@ bool planEntries(const RepairPlan& plan, FileOperations& files, QList<RepairEntr
     const QString relativeBackupRoot = root.relativeFilePath(backupRoot);
     for (const QString& target : plan.files) {
         if (files.hasLinkAlong(plan.installationRoot, target) ||
-            files.hasLinkAlong(plan.installationRoot, backupDirectoryOf(relativeBackupRoot, target))) {
+            files.hasLinkAlong(plan.installationRoot,
+                               backupDirectoryOf(relativeBackupRoot, target))) {
             message = QStringLiteral("The game installation contains an unsafe symbolic link.");
             return false;
         }
@@ -139,7 +141,8 @@ bool applyRepairTransaction(const RepairPlan& plan, FileOperations& files, QStri
     // Committed. Should the journal's removal not reach the disk, a power cut would bring it back
     // and recovery would need the backups: they stay, until the next repair commits.
     if (files.flushDirectory(plan.installationRoot)) {
-        files.removeTree(QDir(plan.installationRoot).absoluteFilePath(QStringLiteral(".tavorin-backup")));
+        files.removeTree(
+            QDir(plan.installationRoot).absoluteFilePath(QStringLiteral(".tavorin-backup")));
     }
     return true;
 }

@@ -9,7 +9,8 @@ bool verifyRepairStaging(const RepairPlan& plan, FileOperations& files, QString&
     for (const QString& path : plan.files) {
         const auto signedFile = plan.manifestFiles.constFind(path.toCaseFolded());
         if (signedFile == plan.manifestFiles.constEnd()) {
-            message = QStringLiteral("The repair plan references a file outside the signed manifest.");
+            message =
+                QStringLiteral("The repair plan references a file outside the signed manifest.");
             return false;
         }
         if (files.hasLinkAlong(plan.stagedFilesRoot, path)) {

@@ -54,7 +54,6 @@ private slots:
     void refusedCommandLine();
     void unreadablePlan_data();
     void unreadablePlan();
-    void repairReportsThroughResultFile();
     void updateGoesOnWhenParentIsGone();
     void updateWaitsForRunningParent();
     void updateRefusesOwnProcessAsParent();
@@ -153,33 +152,6 @@ void TestProcess::unreadablePlan() {
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, 20);
     QCOMPARE(allEntries(dir.path()), expected);
-}
-
-// Once the plan names an installation root, the run's outcome reaches result.json, the exit code
-// and one critical log line alike.
-void TestProcess::repairReportsThroughResultFile() {
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkpath("staging"));
-    const QByteArray plan =
-        QJsonDocument(QJsonObject{{"installationRoot", harness::programPath(dir.filePath("game"))}})
-            .toJson();
-    QVERIFY(testsupport::writeFile(dir.filePath("staging/plan.json"), plan));
-    const ProcessResult result = harness::run(
-        expand({"--apply-game-repair", "--plan", "@DIR@/staging/plan.json"}, dir.path()));
-    QVERIFY(result.finished);
-    QFile resultFile(dir.filePath("staging/result.json"));
-    QVERIFY(resultFile.open(QIODevice::ReadOnly));
-    const QJsonObject written = QJsonDocument::fromJson(resultFile.readAll()).object();
-    QCOMPARE(written.value("errorCode").toInt(-1), result.exitCode);
-    QCOMPARE(written.value("ok").toBool(), result.exitCode == 0);
-    if (result.exitCode != 0) {
-        QVERIFY2(result.standardError.contains(kRepairFailedLine +
-                                               written.value("message").toString().toUtf8()),
-                 result.standardError.constData());
-    }
-    QVERIFY(QFileInfo(dir.filePath("game")).isDir());  // created by the write probe
-    // The verifier found the trusted key document compiled into the executable.
-    QVERIFY2(!result.standardError.contains("trusted key"), result.standardError.constData());
 }
 
 void TestProcess::updateGoesOnWhenParentIsGone() {

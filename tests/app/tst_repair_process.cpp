@@ -54,7 +54,8 @@ void TestRepairProcess::repairs_data() {
     QTest::addColumn<QByteArray>("message");
     QTest::newRow("repaired") << false << false << 0 << QByteArray();
     QTest::newRow("bad staging") << true << false << 23
-                                 << QByteArray("A staged repair file does not match its signed hash.");
+                                 << QByteArray(
+                                        "A staged repair file does not match its signed hash.");
     QTest::newRow("interrupted repair undone, then repaired") << false << true << 0 << QByteArray();
     QTest::newRow("interrupted repair undone, bad staging")
         << true << true << 23 << QByteArray("A staged repair file does not match its signed hash.");
@@ -105,9 +106,9 @@ void TestRepairProcess::crashAtEveryStep() {
         QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
     }
     // The calls that can change the file system; most opens only read, but any may create.
-    const QStringList calls = {"openat", "mkdir", "rename", "renameat2", "link", "unlink",
-                               "write", "copy_file_range", "fchmod", "fdatasync", "fsync",
-                               "syncfs"};
+    const QStringList calls = {"openat", "mkdir",     "rename", "renameat2",
+                               "link",   "unlink",    "write",  "copy_file_range",
+                               "fchmod", "fdatasync", "fsync",  "syncfs"};
     const auto underStrace = [&](QProcess& process, const RepairScenario& s,
                                  const QStringList& options) {
         process.setProcessChannelMode(QProcess::MergedChannels);
@@ -115,34 +116,34 @@ void TestRepairProcess::crashAtEveryStep() {
                                   QStringList{harness::testKeysExecutable()} + repairArguments(s));
         return process.waitForFinished(120000);
     };
-    int killPoints = 0;
-    QStringList counts;
-    for (const QString& call : calls) {
-        int count = 0;
-        {
-            QTemporaryDir dir;
-            RepairScenario s(dir.path());
-            QVERIFY(s.writeDocuments());
-            QProcess counting;
-            QVERIFY(underStrace(counting, s, {"-c", "-U", "name,calls", "-e", "trace=" + call}));
-            for (const QByteArray& line : counting.readAll().split('\n')) {
-                const QList<QByteArray> fields = line.simplified().split(' ');
-                if (fields.size() == 2 && fields[0] == call.toLatin1()) {
-                    count = fields[1].toInt();
-                }
+    // How often the repair makes each call, from one run.
+    QMap<QString, int> counts;
+    {
+        QTemporaryDir dir;
+        RepairScenario s(dir.path());
+        QVERIFY(s.writeDocuments());
+        QProcess counting;
+        QVERIFY(
+            underStrace(counting, s, {"-c", "-U", "name,calls", "-e", "trace=" + calls.join(',')}));
+        for (const QByteArray& line : counting.readAll().split('\n')) {
+            const QList<QByteArray> fields = line.simplified().split(' ');
+            if (fields.size() == 2 && calls.contains(fields[0])) {
+                counts.insert(fields[0], fields[1].toInt());
             }
-            QCOMPARE(installation(s), s.repaired());
-            counts << call + ' ' + QString::number(count);
         }
-        for (int n = 1; n <= count; ++n) {
-            const QByteArray where = call.toLatin1() + " #" + QByteArray::number(n);
+        QCOMPARE(installation(s), s.repaired());
+    }
+    int killPoints = 0;
+    for (auto call = counts.cbegin(); call != counts.cend(); ++call) {
+        for (int n = 1; n <= call.value(); ++n) {
+            const QByteArray where = call.key().toLatin1() + " #" + QByteArray::number(n);
             QTemporaryDir dir;
             RepairScenario s(dir.path());
             QVERIFY(s.writeDocuments());
             QProcess killed;
             QVERIFY(underStrace(killed, s,
-                                {"-o", "/dev/null", "-e", "trace=" + call, "-e",
-                                 QString("inject=%1:signal=KILL:when=%2").arg(call).arg(n)}));
+                                {"-o", "/dev/null", "-e", "trace=" + call.key(), "-e",
+                                 QString("inject=%1:signal=KILL:when=%2").arg(call.key()).arg(n)}));
             QVERIFY2(killed.exitStatus() == QProcess::CrashExit || killed.exitCode() == 128 + 9,
                      where);
             const bool committed =
@@ -158,7 +159,7 @@ void TestRepairProcess::crashAtEveryStep() {
             ++killPoints;
         }
     }
-    qInfo("%d kill points: %s", killPoints, qPrintable(counts.join(", ")));
+    qInfo() << killPoints << "kill points:" << counts;
 }
 
 QTEST_GUILESS_MAIN(TestRepairProcess)

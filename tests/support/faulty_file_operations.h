@@ -39,7 +39,8 @@ public:
     }
     QByteArray hashSha256(const QString& path, QString& message) override {
         if (!pass(Kind::Hash)) {
-            message = QStringLiteral("Could not read ") + path + QStringLiteral(" (Windows error 1117)");
+            message =
+                QStringLiteral("Could not read ") + path + QStringLiteral(" (Windows error 1117)");
             return {};
         }
         return FileOperationsWrapper::hashSha256(path, message);

@@ -33,7 +33,8 @@ FileTree fileTree(const QString& root, bool visibleOnly) {
         const QString path = it.next();
         const QString relative = QDir(root).relativeFilePath(path);
         if (!visibleOnly || !relative.startsWith(QLatin1String(".tavorin-"))) {
-            tree.insert(relative, QFileInfo(path).isSymLink() ? QByteArray("<link>") : readFile(path));
+            tree.insert(relative,
+                        QFileInfo(path).isSymLink() ? QByteArray("<link>") : readFile(path));
         }
     }
     return tree;
@@ -52,12 +53,14 @@ RepairScenario::RepairScenario(const QString& directory) : directory_(directory)
         manifestFiles.append(QJsonObject{
             {"path", file.key()},
             {"size", file.value().size()},
-            {"sha256", QString::fromLatin1(
-                           QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
+            {"sha256",
+             QString::fromLatin1(
+                 QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
     }
-    manifestFiles.append(QJsonObject{{"path", "extra.dat"}, {"size", 0}, {"sha256", QString(64, 'a')}});
-    plan = {{"schemaVersion", 1}, {"manifestId", "m-1"}, {"gameId", "game"},
-            {"channel", "stable"}, {"generation", 7}, {"files", planFiles}};
+    manifestFiles.append(
+        QJsonObject{{"path", "extra.dat"}, {"size", 0}, {"sha256", QString(64, 'a')}});
+    plan = {{"schemaVersion", 1},  {"manifestId", "m-1"}, {"gameId", "game"},
+            {"channel", "stable"}, {"generation", 7},     {"files", planFiles}};
     manifest = plan;
     manifest.insert("files", manifestFiles);
     QDir(directory_).mkpath("outside");
