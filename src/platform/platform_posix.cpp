@@ -85,6 +85,24 @@ int openRegularFile(const NativeString& path, std::uint32_t* error) {
     return fd;
 }
 
+// Opens directory `path` and hands it to `sync` (fsync: its entries; syncfs: its file system).
+bool syncThroughDirectory(const NativeString& path, int (*sync)(int), std::uint32_t* error) {
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = pathError(path, errno);
+        return false;
+    }
+    const bool ok = sync(fd) == 0;
+    if (!ok) {
+        *error = windowsErrorFromErrno(errno);
+    }
+    ::close(fd);
+    return ok;
+}
+
 }  // namespace
 
 SequentialFile::~SequentialFile() {
@@ -204,20 +222,7 @@ bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
 }
 
 bool flushDirectory(const NativeString& path, std::uint32_t* error) {
-    if (!usablePath(path, error)) {
-        return false;
-    }
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = pathError(path, errno);
-        return false;
-    }
-    const bool ok = ::fsync(fd) == 0;
-    if (!ok) {
-        *error = windowsErrorFromErrno(errno);
-    }
-    ::close(fd);
-    return ok;
+    return syncThroughDirectory(path, ::fsync, error);
 }
 
 bool deleteFile(const NativeString& path, std::uint32_t* error) {
@@ -367,20 +372,7 @@ bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32
 }
 
 bool syncFileSystem(const NativeString& path, std::uint32_t* error) {
-    if (!usablePath(path, error)) {
-        return false;
-    }
-    int fd = ::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) {
-        *error = pathError(path, errno);
-        return false;
-    }
-    const bool ok = ::syncfs(fd) == 0;
-    if (!ok) {
-        *error = windowsErrorFromErrno(errno);
-    }
-    ::close(fd);
-    return ok;
+    return syncThroughDirectory(path, ::syncfs, error);
 }
 
 std::vector<NativeString> processArguments(int argc, char** argv) {
