@@ -85,6 +85,9 @@ const QMap<QString, QString>& casesWineCannotRun() {
         {QStringLiteral("crashAtEveryStep"),
          QStringLiteral("the kills come from strace's fault injection, which traces Linux "
                         "system calls")},
+        {QStringLiteral("durableBeforeEachStep"),
+         QStringLiteral("the order of the flushes is read off strace, which traces Linux system "
+                        "calls")},
         {QStringLiteral("withoutRightsTheJobGoesToAnElevatedCopy"),
          QStringLiteral("Wine runs every process with the same rights, so access cannot be "
                         "denied")},

@@ -31,6 +31,18 @@ FileTree installation(const RepairScenario& s) {
     return tree;
 }
 
+QString strace() {
+    return QStandardPaths::findExecutable("strace");
+}
+
+// Runs the repair of `s` under strace with `options`.
+bool underStrace(QProcess& process, const RepairScenario& s, const QStringList& options) {
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(strace(), QStringList{"-f", "-qq"} + options +
+                                QStringList{harness::testKeysExecutable()} + repairArguments(s));
+    return process.waitForFinished(120000);
+}
+
 QByteArray resultJson(int code, const QByteArray& message) {
     return R"({"errorCode":)" + QByteArray::number(code) + R"(,"message":")" + message +
            R"(","ok":)" + (code == 0 ? "true" : "false") + R"(,"schemaVersion":1})";
@@ -45,6 +57,7 @@ private slots:
     void repairs_data();
     void repairs();
     void crashAtEveryStep();
+    void durableBeforeEachStep();
 };
 
 void TestRepairProcess::repairs_data() {
@@ -101,21 +114,13 @@ void TestRepairProcess::repairs() {
 // and a good run must then repair, leaving nothing else behind.
 void TestRepairProcess::crashAtEveryStep() {
     SKIP_WHERE_WINE_CANNOT();
-    const QString strace = QStandardPaths::findExecutable("strace");
-    if (strace.isEmpty()) {
+    if (strace().isEmpty()) {
         QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
     }
     // The calls that can change the file system; most opens only read, but any may create.
     const QStringList calls = {"openat", "mkdir",     "rename", "renameat2",
                                "link",   "unlink",    "write",  "copy_file_range",
                                "fchmod", "fdatasync", "fsync",  "syncfs"};
-    const auto underStrace = [&](QProcess& process, const RepairScenario& s,
-                                 const QStringList& options) {
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(strace, QStringList{"-f", "-qq"} + options +
-                                  QStringList{harness::testKeysExecutable()} + repairArguments(s));
-        return process.waitForFinished(120000);
-    };
     // How often the repair makes each call, from one run.
     QMap<QString, int> counts;
     {
@@ -160,6 +165,47 @@ void TestRepairProcess::crashAtEveryStep() {
         }
     }
     qInfo() << killPoints << "kill points:" << counts;
+}
+
+// What a power cut must not undo is on the disk first: the journal (data, then its name) before
+// the first file moves; every file the repair wrote before the journal goes; the journal's
+// removal before the first backup does.
+void TestRepairProcess::durableBeforeEachStep() {
+    SKIP_WHERE_WINE_CANNOT();
+    if (strace().isEmpty()) {
+        QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
+    }
+    QTemporaryDir dir;
+    RepairScenario s(dir.path());
+    QVERIFY(s.writeDocuments());
+    QProcess traced;
+    QVERIFY(underStrace(traced, s,
+                        {"-y", "-o", dir.filePath("trace"), "-e",
+                         "trace=fdatasync,fsync,syncfs,rename,renameat2,unlink"}));
+    QCOMPARE(traced.exitCode(), 0);
+    const QString root = QFileInfo(s.root()).canonicalFilePath();
+    const QString journal = root + "/.tavorin-repair-transaction.json";
+    const QList<QByteArray> calls = testsupport::readFile(dir.filePath("trace")).split('\n');
+    // The first call at or after `from` (lines start with the process id) that matches.
+    const auto first = [&](const QString& pattern, qsizetype from = 0) {
+        const QRegularExpression expression(pattern);
+        for (qsizetype i = qMax(from, qsizetype(0)); i < calls.size(); ++i) {
+            if (expression.match(QString::fromUtf8(calls[i])).hasMatch()) {
+                return i;
+            }
+        }
+        return qsizetype(-1);
+    };
+    const QString q = QRegularExpression::escape(journal);
+    const QString rootFsync = " fsync\\(\\d+<" + QRegularExpression::escape(root) + ">";
+    QList<qsizetype> order = {first(" fdatasync\\(\\d+<" + q + "\\.")};
+    order << first(" rename\\(\"" + q + "\\.[0-9a-f]{12}\", \"" + q + "\"", order.last());
+    order << first(rootFsync, order.last()) << first(" renameat2\\(", order.last());
+    order << first(" syncfs\\(", order.last()) << first(" unlink\\(\"" + q + "\"", order.last());
+    order << first(rootFsync, order.last())
+          << first(" unlink\\(\".*/\\.tavorin-backup/", order.last());
+    QVERIFY2(!order.contains(-1), qPrintable(QDebug::toString(order)));
+    QCOMPARE(first(" renameat2\\(", order[4]), -1);  // nothing moved after the sync
 }
 
 QTEST_GUILESS_MAIN(TestRepairProcess)

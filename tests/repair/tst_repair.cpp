@@ -85,6 +85,8 @@ private slots:
     void rules_data();
     void rules();
     void failureAtEveryStep();
+    void finalRenameNeverReplaces_data();
+    void finalRenameNeverReplaces();
 };
 
 void TestRepair::rules_data() {
@@ -276,6 +278,46 @@ void TestRepair::failureAtEveryStep() {
         }
     }
     qInfo("%d failure points", scenarios);
+}
+
+// Something appears at a new file's target once its copy is made (planted by someone else):
+// the copy is not renamed over it, and the repair is rolled back.
+void TestRepair::finalRenameNeverReplaces_data() {
+    QTest::addColumn<QString>("planted");
+    QTest::newRow("directory") << "directory";
+#ifndef Q_OS_WIN
+    QTest::newRow("dangling link") << "link";
+#endif
+}
+
+void TestRepair::finalRenameNeverReplaces() {
+    QFETCH(QString, planted);
+    class PlantingOperations : public FileOperationsWrapper {
+    public:
+        PlantingOperations(const RepairScenario& s, const QString& planted)
+            : FileOperationsWrapper(systemFileOperations()), s_(s), planted_(planted) {}
+        bool copy(const QString& from, const QString& to) override {
+            const bool copied = FileOperationsWrapper::copy(from, to);
+            if (to.endsWith("/d.dat.tavorin-new")) {
+                planted_ == "link" ? QFile::link(s_.path("outside/victim"), s_.root() + "/d.dat")
+                                   : QDir().mkdir(s_.root() + "/d.dat");
+            }
+            return copied;
+        }
+
+    private:
+        const RepairScenario& s_;
+        QString planted_;
+    };
+    QTemporaryDir dir;
+    RepairScenario s(dir.path());
+    QVERIFY(s.writeDocuments());
+    PlantingOperations planting(s, planted);
+    QString message;
+    QCOMPARE(runGameRepair(s.planPath(), SignatureVerifier(false), planting, message), 25);
+    QCOMPARE(message, "A copied game file failed verification before replacement.");
+    QCOMPARE(testsupport::fileTree(s.root()), s.original());
+    QVERIFY(!QFileInfo::exists(s.path("outside/victim")));
 }
 
 QTEST_GUILESS_MAIN(TestRepair)
