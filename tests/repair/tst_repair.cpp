@@ -71,9 +71,9 @@ const QString kRelativeStaging = QStringLiteral("staging/plan.json");
 // What a repair of the scenario writes before it touches the first file.
 const QByteArray kJournal =
     R"({"entries":[{"backup":".tavorin-backup/7/a.dat","hadOriginal":true,"target":"a.dat"},)"
+    R"({"backup":".tavorin-backup/7/bin/b.dat","hadOriginal":true,"target":"bin/b.dat"},)"
     R"({"backup":".tavorin-backup/7/d.dat","hadOriginal":false,"target":"d.dat"},)"
-    R"({"backup":".tavorin-backup/7/new/deep/c.dat","hadOriginal":false,"target":"new/deep/c.dat"},)"
-    R"({"backup":".tavorin-backup/7/sub/b.dat","hadOriginal":true,"target":"sub/b.dat"}],)"
+    R"({"backup":".tavorin-backup/7/new/deep/c.dat","hadOriginal":false,"target":"new/deep/c.dat"}],)"
     R"("generation":7,"schemaVersion":1})";
 
 }  // namespace
@@ -267,6 +267,21 @@ void TestRepair::failureAtEveryStep() {
                     QVERIFY2(journal == journalExpected, where + " " + message.toUtf8());
                 }
                 QVERIFY(s.spoilStaging(true));
+                // Each kind of call failing in the recovery, from the same state: the journal
+                // stays for the next recovery, which starts over.
+                const testsupport::FileTree state = testsupport::fileTree(s.root(), false);
+                for (int recoveryKind = 0; journal && recoveryKind < FileOperations::kKindCount;
+                     ++recoveryKind) {
+                    QVERIFY(QDir(s.root()).removeRecursively() &&
+                            testsupport::writeTree(s.root(), state));
+                    FaultyFileOperations failingRecovery;
+                    failingRecovery.failAt(static_cast<Kind>(recoveryKind), 1);
+                    const int code =
+                        runGameRepair(s.planPath(), verifier, failingRecovery, message);
+                    QVERIFY2(code == 23 ||
+                                 (code == 24 && QFileInfo::exists(repairJournalPath(s.root()))),
+                             where);
+                }
                 message.clear();
                 QCOMPARE(runGameRepair(s.planPath(), verifier, message), 23);
                 QVERIFY2(testsupport::fileTree(s.root()) == after, where);

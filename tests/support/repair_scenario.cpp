@@ -11,8 +11,6 @@
 
 namespace testsupport {
 
-namespace {
-
 bool writeTree(const QString& root, const FileTree& files) {
     for (auto file = files.begin(); file != files.end(); ++file) {
         const QString path = QDir(root).filePath(file.key());
@@ -22,8 +20,6 @@ bool writeTree(const QString& root, const FileTree& files) {
     }
     return true;
 }
-
-}  // namespace
 
 FileTree fileTree(const QString& root, bool visibleOnly) {
     FileTree tree;
@@ -41,9 +37,9 @@ FileTree fileTree(const QString& root, bool visibleOnly) {
 }
 
 RepairScenario::RepairScenario(const QString& directory) : directory_(directory) {
-    original_ = {{"a.dat", "old a"}, {"sub/b.dat", "old b, longer"}, {"keep.txt", "untouched"}};
+    original_ = {{"a.dat", "old a"}, {"bin/b.dat", "old b, longer"}, {"keep.txt", "untouched"}};
     staged_ = {{"a.dat", "new a, of another size"},
-               {"sub/b.dat", "new b, longer"},
+               {"bin/b.dat", "new b, longer"},
                {"new/deep/c.dat", "created c"},
                {"d.dat", ""}};
     QJsonArray planFiles;

@@ -15,6 +15,9 @@ using FileTree = QMap<QString, QByteArray>;
 // Names under a top-level ".tavorin-" entry (the journal, backups) are left out when `visibleOnly`.
 FileTree fileTree(const QString& root, bool visibleOnly = true);
 
+// Writes each file of `files` under `root`, making the directories on the way.
+bool writeTree(const QString& root, const FileTree& files);
+
 class RepairScenario {
 public:
     // Lays everything out under `directory`: "inst", "staging" (plan.json,
