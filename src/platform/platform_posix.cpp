@@ -85,6 +85,20 @@ int openRegularFile(const NativeString& path, std::uint32_t* error) {
     return fd;
 }
 
+// Closes a file written by this layer, and removes it again when anything failed (`failure`: 0
+// or an errno value).
+bool finishNewFile(const NativeString& path, int fd, int failure, std::uint32_t* error) {
+    if (::close(fd) != 0 && failure == 0) {
+        failure = errno;
+    }
+    if (failure != 0) {
+        ::unlink(path.c_str());
+        *error = windowsErrorFromErrno(failure);
+        return false;
+    }
+    return true;
+}
+
 // Opens directory `path` and hands it to `sync` (fsync: its entries; syncfs: its file system).
 bool syncThroughDirectory(const NativeString& path, int (*sync)(int), std::uint32_t* error) {
     if (!usablePath(path, error)) {
@@ -210,15 +224,7 @@ bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
     if (failure == 0 && ::fdatasync(fd) != 0) {
         failure = errno;
     }
-    if (::close(fd) != 0 && failure == 0) {
-        failure = errno;
-    }
-    if (failure != 0) {
-        ::unlink(path.c_str());
-        *error = windowsErrorFromErrno(failure);
-        return false;
-    }
-    return true;
+    return finishNewFile(path, fd, failure, error);
 }
 
 bool flushDirectory(const NativeString& path, std::uint32_t* error) {
@@ -359,16 +365,8 @@ bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32
     if (failure == 0 && ::fchmod(out, st.st_mode & 07777 & ~(S_ISUID | S_ISGID)) != 0) {
         failure = errno;
     }
-    if (::close(out) != 0 && failure == 0) {
-        failure = errno;
-    }
     ::close(in);
-    if (failure != 0) {
-        ::unlink(to.c_str());
-        *error = windowsErrorFromErrno(failure);
-        return false;
-    }
-    return true;
+    return finishNewFile(to, out, failure, error);
 }
 
 bool syncFileSystem(const NativeString& path, std::uint32_t* error) {
