@@ -6,12 +6,19 @@
 // True when the process runs with administrator rights.
 bool isProcessElevated();
 
-// Hands a game repair to an elevated copy of this program and returns the exit code this
-// process must end with; writes result.json itself when the copy cannot be started or followed.
-// The elevated start is not built yet: every call ends as a copy that could not be started
-// (code 25, "Could not start the elevated game repair helper.").
+// `argument` as one token of a Windows command line, which the started program reads back
+// unchanged: in double quotes, a double quote escaped with a backslash, and the backslashes
+// before a double quote or before the closing quote doubled. "" for an empty argument.
+QString quoteArgument(const QString& argument);
+
+// Hands a game repair to an elevated copy of this program, waits for it without limit and
+// returns the exit code this process must end with: the copy's own, which has written
+// result.json beside the plan, or 25 or 26 when the copy could not be started or followed, and
+// then this function writes result.json itself. The copy gets the arguments without element 0,
+// then "--elevated".
 int relaunchElevatedForRepair(const QStringList& arguments, const QString& planPath);
 
-// Starts an elevated copy for a launcher update without waiting for it. True when it started.
-// The elevated start is not built yet: every call reports a copy that could not be started.
+// Starts an elevated copy for a launcher update and does not wait for it; true when it started
+// (or was handed to pkexec, whose prompt this process no longer sees). The copy gets every
+// argument, element 0 included, then "--elevated".
 bool relaunchElevatedForUpdate(const QStringList& arguments);

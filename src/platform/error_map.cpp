@@ -30,6 +30,8 @@ std::uint32_t windowsErrorFromErrno(int errnoValue) {
             return kErrorFileExists;
         case EINVAL:
             return kErrorInvalidParameter;
+        case ENOEXEC:
+            return 193;  // ERROR_BAD_EXE_FORMAT
         case ENOSPC:
             return 112;  // ERROR_DISK_FULL
         case ENAMETOOLONG:

@@ -175,4 +175,77 @@ enum class ProcessWait {
 ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
                                std::uint32_t* openError);
 
+// The argument as one token of a Windows command line that CommandLineToArgvW and the C runtime
+// read back unchanged: between double quotes, every double quote escaped with a backslash, and
+// the backslashes that stand before a double quote or before the closing quote doubled (so
+// that C:\Games\ and a\"b survive). An empty argument gives "". Compiled on every platform so it
+// can be tested; on Windows it builds the command lines of the processes started below.
+std::wstring quoteArgument(const std::wstring& argument);
+
+constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+
+// A process started by this program. The owner closes the process handle when it ends; a
+// process still running then goes on running. On POSIX an ended child is always reaped, by
+// wait(), exitCode(), terminate() or the destructor; one that outlives its owner is reaped by
+// the system once this program has ended.
+class Process {
+public:
+    Process() = default;
+    ~Process();
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+
+    // Starts `program` with `arguments`; the new process sees `program` as its element 0, then
+    // the arguments, exactly as given: no shell reads them, nothing is looked up on PATH. It
+    // inherits the environment and the current directory, and no handle or descriptor beyond
+    // the standard ones. Windows: CreateProcessW with a command line of quoted arguments.
+    // False with *error set when it could not be started: 2 when `program` is missing, 5 when
+    // it may not be run, 193 (Windows) when it is no program.
+    bool start(const NativeString& program, const std::vector<NativeString>& arguments,
+               std::uint32_t* error);
+
+    // Starts `program` with `arguments` and administrator rights, which the user is asked for:
+    // the shell's "runas" on Windows, pkexec found on PATH on POSIX (pkexec hands the program
+    // only the arguments, and a clean environment, and starts it in root's home directory).
+    // False with *error set when it did not start: 1223 when the user declined the prompt
+    // (Windows), 2 when there is no pkexec. True without a process to follow (!started()) when
+    // the shell handed none back. On POSIX a declined or refused authorisation shows only in
+    // the exit code: see elevationRefused.
+    bool startElevated(const NativeString& program, const std::vector<NativeString>& arguments,
+                       std::uint32_t* error);
+
+    bool started() const { return handle_ != kNone; }
+    std::uint32_t id() const { return id_; }
+
+    // Waits at most `timeoutMs` (kWaitForever: without limit) for the process to end.
+    // WaitFailed also when there is no process.
+    ProcessWait wait(std::uint32_t timeoutMs);
+    // The exit code of the ended process. False while it runs, and when it was ended by a
+    // signal (POSIX), which gives no code.
+    bool exitCode(std::uint32_t* code);
+    // Ends the process at once with exit code 1 (POSIX: SIGKILL, and the child is reaped).
+    // False with *error set when it could not be ended; ending one that has ended already
+    // succeeds.
+    bool terminate(std::uint32_t* error);
+
+private:
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;  // Windows: the process handle; POSIX: a pidfd
+    std::uint32_t id_ = 0;
+    bool reaped_ = false;  // POSIX: the child has been waited for
+    int status_ = 0;       // POSIX: its wait status then
+};
+
+// Starts an elevated copy exactly as Process::startElevated does, for a caller that will not
+// follow it and may end at once. POSIX: pkexec refuses to work for a caller whose parent has
+// ended already, so a helper process stays its parent for as long as it runs.
+bool startElevatedDetached(const NativeString& program, const std::vector<NativeString>& arguments,
+                           std::uint32_t* error);
+
+// POSIX: pkexec reports through its own exit codes that it did not start the program: 126
+// when the user dismissed the authentication dialog (*error 1223, a declined prompt), 127 when
+// the authorisation was refused or failed (*error 5). True then. Windows reports both at the
+// start, so it always returns false there.
+bool elevationRefused(std::uint32_t exitCode, std::uint32_t* error);
+
 }  // namespace platform

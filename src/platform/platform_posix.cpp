@@ -4,12 +4,16 @@
 #include <openssl/evp.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <spawn.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "platform.h"
@@ -385,6 +389,112 @@ bool isProcessElevated() {
     return ::geteuid() == 0;
 }
 
+namespace {
+
+// Polls a pidfd until its process ends or `timeoutMs` (kWaitForever: no limit) has passed.
+ProcessWait pollUntilEnded(int pidfd, std::uint32_t timeoutMs) {
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        int waitMs = -1;
+        if (timeoutMs != kWaitForever) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+            waitMs = left.count() > 0 ? static_cast<int>(left.count()) : 0;
+        }
+        struct pollfd pfd = {pidfd, POLLIN, 0};
+        const int n = ::poll(&pfd, 1, waitMs);
+        if (n > 0) {
+            return ProcessWait::Ended;
+        }
+        if (n == 0) {
+            return ProcessWait::TimedOut;
+        }
+        if (errno != EINTR) {
+            return ProcessWait::WaitFailed;
+        }
+    }
+}
+
+int openPidfd(pid_t pid) {
+    return static_cast<int>(::syscall(SYS_pidfd_open, pid, 0));
+}
+
+// Waits for child `pid` to end, or only looks whether it has with WNOHANG; true once reaped.
+bool reapChild(pid_t pid, int options, int* status) {
+    for (;;) {
+        const pid_t reaped = ::waitpid(pid, status, options);
+        if (reaped == pid) {
+            return true;
+        }
+        if (reaped == 0 || errno != EINTR) {
+            return false;
+        }
+    }
+}
+
+// `program`, then `arguments`, as the NULL-ended vector that exec takes; the pointers lead into
+// the strings, which must outlive it. False with 87 for an argument holding a NUL, which exec
+// would cut short.
+bool argumentVector(const NativeString& program, const std::vector<NativeString>& arguments,
+                    std::vector<char*>* vector, std::uint32_t* error) {
+    vector->assign(1, const_cast<char*>(program.c_str()));
+    for (const NativeString& argument : arguments) {
+        if (argument.find('\0') != NativeString::npos) {
+            *error = kErrorInvalidParameter;
+            return false;
+        }
+        vector->push_back(const_cast<char*>(argument.c_str()));
+    }
+    vector->push_back(nullptr);
+    return true;
+}
+
+// The first executable regular file called `name` in a directory of PATH, as a shell would find
+// it; empty when there is none. Empty entries (the current directory) are not searched: the
+// directory a user happens to stand in is no place to pick up an elevation helper from.
+NativeString findOnPath(const char* name) {
+    const char* path = std::getenv("PATH");
+    std::string directories = path ? path : "";
+    std::string::size_type begin = 0;
+    while (begin <= directories.size()) {
+        std::string::size_type end = directories.find(':', begin);
+        if (end == std::string::npos) {
+            end = directories.size();
+        }
+        const std::string directory = directories.substr(begin, end - begin);
+        begin = end + 1;
+        if (directory.empty()) {
+            continue;
+        }
+        const std::string candidate = directory + "/" + name;
+        struct stat st;
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return NativeString();
+}
+
+// pkexec found on PATH (empty, with *error 2, when it is not there), and the arguments that make
+// it run `program` with `arguments`.
+NativeString pkexecCommand(const NativeString& program, const std::vector<NativeString>& arguments,
+                           std::vector<NativeString>* pkexecArguments, std::uint32_t* error) {
+    if (!usablePath(program, error)) {
+        return NativeString();
+    }
+    const NativeString pkexec = findOnPath("pkexec");
+    if (pkexec.empty()) {
+        *error = kErrorFileNotFound;
+    }
+    pkexecArguments->assign(1, program);
+    pkexecArguments->insert(pkexecArguments->end(), arguments.begin(), arguments.end());
+    return pkexec;
+}
+
+}  // namespace
+
 ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
                                std::uint32_t* openError) {
     // Ids that do not fit a pid_t name no process, as on Windows.
@@ -392,33 +502,165 @@ ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
         *openError = kErrorInvalidParameter;
         return ProcessWait::OpenFailed;
     }
-    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    const int pidfd = openPidfd(static_cast<pid_t>(pid));
     if (pidfd < 0) {
         // ESRCH: the process is gone, which Windows reports as an invalid parameter.
         *openError = errno == ESRCH ? kErrorInvalidParameter : windowsErrorFromErrno(errno);
         return ProcessWait::OpenFailed;
     }
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-    ProcessWait result = ProcessWait::WaitFailed;
-    for (;;) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        struct pollfd pfd = {pidfd, POLLIN, 0};
-        int n = ::poll(&pfd, 1, left.count() > 0 ? static_cast<int>(left.count()) : 0);
-        if (n > 0) {
-            result = ProcessWait::Ended;
-            break;
-        }
-        if (n == 0) {
-            result = ProcessWait::TimedOut;
-            break;
-        }
-        if (errno != EINTR) {
-            break;
-        }
-    }
+    const ProcessWait result = pollUntilEnded(pidfd, timeoutMs);
     ::close(pidfd);
     return result;
+}
+
+Process::~Process() {
+    if (started()) {
+        if (!reaped_) {
+            reapChild(static_cast<pid_t>(id_), WNOHANG, &status_);
+        }
+        ::close(fdOf(handle_));
+    }
+}
+
+bool Process::start(const NativeString& program, const std::vector<NativeString>& arguments,
+                    std::uint32_t* error) {
+    std::vector<char*> argv;
+    if (started()) {
+        *error = kErrorInvalidParameter;
+        return false;
+    }
+    if (!usablePath(program, error) || !argumentVector(program, arguments, &argv, error)) {
+        return false;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawnattr_t attributes;
+    ::posix_spawn_file_actions_init(&actions);
+    ::posix_spawnattr_init(&attributes);
+    // Nothing this program holds open reaches the child, whether or not it was opened
+    // close-on-exec; and the child starts with no signal blocked and every one at its default.
+    ::posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    sigset_t signals;
+    ::sigemptyset(&signals);
+    ::posix_spawnattr_setsigmask(&attributes, &signals);
+    ::sigfillset(&signals);
+    ::posix_spawnattr_setsigdefault(&attributes, &signals);
+    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    pid_t pid = 0;
+    const int failure =
+        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+    ::posix_spawnattr_destroy(&attributes);
+    ::posix_spawn_file_actions_destroy(&actions);
+    if (failure != 0) {
+        *error = pathError(program, failure);
+        return false;
+    }
+    // The child cannot be reaped by anyone else, so its id stays its own until waitpid here.
+    const int pidfd = openPidfd(pid);
+    if (pidfd < 0) {
+        *error = windowsErrorFromErrno(errno);
+        ::kill(pid, SIGKILL);
+        reapChild(pid, 0, &status_);
+        return false;
+    }
+    handle_ = pidfd;
+    id_ = static_cast<std::uint32_t>(pid);
+    reaped_ = false;
+    return true;
+}
+
+bool Process::startElevated(const NativeString& program,
+                            const std::vector<NativeString>& arguments, std::uint32_t* error) {
+    std::vector<NativeString> pkexecArguments;
+    const NativeString pkexec = pkexecCommand(program, arguments, &pkexecArguments, error);
+    return !pkexec.empty() && start(pkexec, pkexecArguments, error);
+}
+
+ProcessWait Process::wait(std::uint32_t timeoutMs) {
+    if (!started()) {
+        return ProcessWait::WaitFailed;
+    }
+    if (reaped_) {
+        return ProcessWait::Ended;
+    }
+    const ProcessWait result = pollUntilEnded(fdOf(handle_), timeoutMs);
+    if (result == ProcessWait::Ended) {
+        reaped_ = reapChild(static_cast<pid_t>(id_), 0, &status_);
+    }
+    return result;
+}
+
+bool Process::exitCode(std::uint32_t* code) {
+    if (started() && !reaped_) {
+        reaped_ = reapChild(static_cast<pid_t>(id_), WNOHANG, &status_);
+    }
+    if (!reaped_ || !WIFEXITED(status_)) {
+        return false;
+    }
+    *code = static_cast<std::uint32_t>(WEXITSTATUS(status_));
+    return true;
+}
+
+bool Process::terminate(std::uint32_t* error) {
+    if (!started()) {
+        *error = kErrorInvalidParameter;
+        return false;
+    }
+    if (reaped_) {
+        return true;
+    }
+    // Still our unreaped child, so the id cannot have passed to another process.
+    if (::kill(static_cast<pid_t>(id_), SIGKILL) != 0) {
+        *error = windowsErrorFromErrno(errno);
+        return false;
+    }
+    reaped_ = reapChild(static_cast<pid_t>(id_), 0, &status_);
+    return true;
+}
+
+bool startElevatedDetached(const NativeString& program, const std::vector<NativeString>& arguments,
+                           std::uint32_t* error) {
+    std::vector<NativeString> pkexecArguments;
+    const NativeString pkexec = pkexecCommand(program, arguments, &pkexecArguments, error);
+    std::vector<char*> argv;
+    if (pkexec.empty() || !argumentVector(pkexec, pkexecArguments, &argv, error)) {
+        return false;
+    }
+    // Everything is prepared before the fork: the helper may only make async-signal-safe calls.
+    const pid_t helper = ::fork();
+    if (helper < 0) {
+        *error = windowsErrorFromErrno(errno);
+        return false;
+    }
+    if (helper == 0) {
+        ::syscall(SYS_close_range, 3u, ~0u, 0u);
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const pid_t child = ::fork();
+        if (child == 0) {
+            ::execve(argv[0], argv.data(), environ);
+            ::_exit(127);
+        }
+        int status = 0;
+        if (child > 0) {
+            reapChild(child, 0, &status);
+        }
+        ::_exit(0);
+    }
+    return true;
+}
+
+bool elevationRefused(std::uint32_t exitCode, std::uint32_t* error) {
+    switch (exitCode) {
+        case 126:
+            *error = kErrorCancelled;
+            return true;
+        case 127:
+            *error = kErrorAccessDenied;
+            return true;
+        default:
+            return false;
+    }
 }
 
 }  // namespace platform

@@ -381,4 +381,138 @@ ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
     }
 }
 
+namespace {
+
+// The command line of `arguments`, each quoted, one space between two; empty with 87 when one
+// holds a NUL, which would end the line there.
+bool commandLine(const std::vector<NativeString>& arguments, std::wstring* line,
+                 std::uint32_t* error) {
+    line->clear();
+    for (const NativeString& argument : arguments) {
+        if (argument.find(L'\0') != NativeString::npos) {
+            *error = ERROR_INVALID_PARAMETER;
+            return false;
+        }
+        if (!line->empty()) {
+            *line += L' ';
+        }
+        *line += quoteArgument(argument);
+    }
+    return true;
+}
+
+}  // namespace
+
+Process::~Process() {
+    if (started()) {
+        ::CloseHandle(handleOf(handle_));
+    }
+}
+
+bool Process::start(const NativeString& program, const std::vector<NativeString>& arguments,
+                    std::uint32_t* error) {
+    std::vector<NativeString> all(1, program);
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    std::wstring line;
+    if (started()) {
+        *error = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    if (!usablePath(program, error) || !commandLine(all, &line, error)) {
+        return false;
+    }
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION info = {};
+    // No application name: the program is the first token of the command line, which the
+    // started process reads its own element 0 from. The line is writable, as the call wants.
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    ::CloseHandle(info.hThread);
+    handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
+    id_ = info.dwProcessId;
+    return true;
+}
+
+bool Process::startElevated(const NativeString& program,
+                            const std::vector<NativeString>& arguments, std::uint32_t* error) {
+    std::wstring parameters;
+    if (started()) {
+        *error = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    if (!usablePath(program, error) || !commandLine(arguments, &parameters, error)) {
+        return false;
+    }
+    SHELLEXECUTEINFOW request = {};
+    request.cbSize = sizeof request;
+    request.fMask = SEE_MASK_NOCLOSEPROCESS;
+    request.lpVerb = L"runas";
+    request.lpFile = program.c_str();
+    request.lpParameters = parameters.c_str();
+    request.nShow = SW_HIDE;
+    if (!::ShellExecuteExW(&request)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    if (request.hProcess != nullptr) {
+        handle_ = reinterpret_cast<std::intptr_t>(request.hProcess);
+        id_ = ::GetProcessId(request.hProcess);
+    }
+    return true;
+}
+
+ProcessWait Process::wait(std::uint32_t timeoutMs) {
+    if (!started()) {
+        return ProcessWait::WaitFailed;
+    }
+    switch (::WaitForSingleObject(handleOf(handle_), timeoutMs)) {
+        case WAIT_OBJECT_0:
+            return ProcessWait::Ended;
+        case WAIT_TIMEOUT:
+            return ProcessWait::TimedOut;
+        default:
+            return ProcessWait::WaitFailed;
+    }
+}
+
+bool Process::exitCode(std::uint32_t* code) {
+    // STILL_ACTIVE (259) is also a code a process may end with; only the wait tells them apart.
+    DWORD value = 0;
+    if (wait(0) != ProcessWait::Ended || !::GetExitCodeProcess(handleOf(handle_), &value)) {
+        return false;
+    }
+    *code = value;
+    return true;
+}
+
+bool Process::terminate(std::uint32_t* error) {
+    if (!started()) {
+        *error = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    if (!::TerminateProcess(handleOf(handle_), 1)) {
+        const DWORD failure = ::GetLastError();
+        if (wait(0) == ProcessWait::Ended) {
+            return true;
+        }
+        *error = failure;
+        return false;
+    }
+    return true;
+}
+
+bool startElevatedDetached(const NativeString& program, const std::vector<NativeString>& arguments,
+                           std::uint32_t* error) {
+    Process copy;
+    return copy.startElevated(program, arguments, error);
+}
+
+bool elevationRefused(std::uint32_t, std::uint32_t*) {
+    return false;
+}
+
 }  // namespace platform

@@ -279,11 +279,11 @@ TEST_CASE(fifos_and_devices_are_refused_at_once) {
 #endif
 
 TEST_CASE(wait_for_process_that_ends_or_runs) {
-    testsupport::Child child;
-    REQUIRE(child.start());
+    platform::Process child;
     std::uint32_t error = 0;
-    // The child has ended or ends while waited for; it stays a process until released.
-    CHECK(platform::waitForProcessExit(child.pid(), 60000, &error) == ProcessWait::Ended);
+    REQUIRE(child.start(testsupport::selfPath(), {testsupport::native("--exit"), testsupport::native("0")}, &error));
+    // The child has ended or ends while waited for; it stays a process until followed.
+    CHECK(platform::waitForProcessExit(child.id(), 60000, &error) == ProcessWait::Ended);
     // This process runs on.
     CHECK(platform::waitForProcessExit(platform::currentProcessId(), 0, &error) ==
           ProcessWait::TimedOut);
@@ -298,17 +298,20 @@ TEST_CASE(wait_for_ended_process_fails_to_open) {
             "after its last handle is closed, and nothing can be awaited for it to go");
     }
 #endif
-    testsupport::Child child;
-    REQUIRE(child.start());
-    REQUIRE(child.release());
+    std::uint32_t pid = 0;
+    {
+        platform::Process child;
+        std::uint32_t error = 0;
+        REQUIRE(child.start(testsupport::selfPath(), {testsupport::native("--exit"), testsupport::native("0")}, &error));
+        REQUIRE(child.wait(platform::kWaitForever) == ProcessWait::Ended);
+        pid = child.id();
+    }
     std::uint32_t error = 0;
-    CHECK(platform::waitForProcessExit(child.pid(), 0, &error) == ProcessWait::OpenFailed);
+    CHECK(platform::waitForProcessExit(pid, 0, &error) == ProcessWait::OpenFailed);
     CHECK_EQ(error, platform::kErrorInvalidParameter);
 }
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], testsupport::kChildSwitch) == 0) {
-        return 0;
-    }
-    return harness::run(argc, argv);
+    const int childCode = testsupport::childMode(argc, argv);
+    return childCode >= 0 ? childCode : harness::run(argc, argv);
 }

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 #include "platform.h"
 
@@ -14,8 +15,26 @@ namespace testsupport {
 
 using platform::NativeString;
 
-// Makes the test program return 0 at once: the child that Child::start() runs on Windows.
-constexpr const char* kChildSwitch = "--child";
+// An ASCII text as a native string.
+inline NativeString native(const char* text) {
+    return NativeString(text, text + std::char_traits<char>::length(text));
+}
+
+// The test program's own path, which the process tests start again in one of the child modes
+// of childMode().
+NativeString selfPath();
+
+// When argv names a child mode, runs it and returns its exit code; otherwise -1. The modes:
+//   --exit N      ends with exit code N
+//   --hang        runs until it is ended from outside
+//   --echo FILE   writes each argument after FILE to FILE, each followed by a NUL character
+//                 (UTF-16 on Windows)
+//   --fds FILE    POSIX: writes the numbers of its open descriptors to FILE, one a line
+int childMode(int argc, char** argv);
+
+// The arguments that Windows reads from a command line `line` that follows the program name:
+// through CommandLineToArgvW on Windows, and through the same rules written out elsewhere.
+std::vector<std::wstring> windowsArguments(const std::wstring& line);
 
 // A new empty directory under the system's temporary directory, removed with all it holds when
 // the object ends. Throws when it cannot be created.
@@ -46,24 +65,6 @@ inline std::string readFile(const NativeString& path) {
     std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     return in.bad() || !in.is_open() ? "<unreadable>" : bytes;
 }
-
-// A child process that ends at once. Its id names it, ended, until release() (POSIX: it stays
-// a zombie until reaped; Windows: its handle stays open).
-class Child {
-public:
-    Child() = default;
-    ~Child() { release(); }
-    Child(const Child&) = delete;
-    Child& operator=(const Child&) = delete;
-    bool start();
-    std::uint32_t pid() const { return pid_; }
-    // Waits for the child to end and releases it; after that its id names no process of ours.
-    bool release();
-
-private:
-    std::uint32_t pid_ = 0;
-    std::intptr_t process_ = -1;  // until released: the process handle, or on POSIX its id
-};
 
 #ifdef _WIN32
 // True when the program runs under Wine (ntdll exports wine_get_version).

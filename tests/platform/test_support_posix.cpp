@@ -1,5 +1,4 @@
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <stdexcept>
@@ -29,19 +28,47 @@ bool makeDirectory(const NativeString& path) {
     return ::mkdir(path.c_str(), 0755) == 0;
 }
 
-bool Child::start() {
-    process_ = ::fork();  // -1, none, when it fails
-    if (process_ == 0) {
-        ::_exit(0);  // not exit(): the parent's stdio buffers and atexit handlers are not ours
-    }
-    pid_ = static_cast<std::uint32_t>(process_);
-    return process_ > 0;
+NativeString selfPath() {
+    return std::filesystem::read_symlink("/proc/self/exe").native();
 }
 
-bool Child::release() {
-    const bool reaped = process_ == -1 || ::waitpid(static_cast<pid_t>(process_), nullptr, 0) > 0;
-    process_ = -1;
-    return reaped;
+std::vector<std::wstring> windowsArguments(const std::wstring& line) {
+    std::vector<std::wstring> arguments;
+    std::size_t i = 0;
+    const auto blank = [&](std::size_t at) { return line[at] == L' ' || line[at] == L'\t'; };
+    for (;;) {
+        while (i < line.size() && blank(i)) {
+            ++i;
+        }
+        if (i == line.size()) {
+            return arguments;
+        }
+        std::wstring argument;
+        bool quoted = false;
+        while (i < line.size() && (quoted || !blank(i))) {
+            std::size_t backslashes = 0;
+            for (; i < line.size() && line[i] == L'\\'; ++i) {
+                ++backslashes;
+            }
+            if (i < line.size() && line[i] == L'"') {
+                // 2n backslashes and a quote: n backslashes, and the quote opens or closes;
+                // 2n+1: n backslashes and a literal quote.
+                argument.append(backslashes / 2, L'\\');
+                if (backslashes % 2 == 1) {
+                    argument += L'"';
+                } else {
+                    quoted = !quoted;
+                }
+                ++i;
+            } else {
+                argument.append(backslashes, L'\\');
+                if (i < line.size() && (quoted || !blank(i))) {
+                    argument += line[i++];
+                }
+            }
+        }
+        arguments.push_back(argument);
+    }
 }
 
 }  // namespace testsupport

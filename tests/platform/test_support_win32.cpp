@@ -1,6 +1,8 @@
 // The only file of the tests that sees <windows.h>.
 #include <windows.h>
 
+#include <shellapi.h>
+
 #include <cstring>
 #include <stdexcept>
 
@@ -53,33 +55,21 @@ bool makeDirectory(const NativeString& path) {
     return ::CreateDirectoryW(path.c_str(), nullptr);
 }
 
-bool Child::start() {
+NativeString selfPath() {
     std::wstring self(32768, L'\0');
     self.resize(::GetModuleFileNameW(nullptr, &self[0], static_cast<DWORD>(self.size())));
-    std::wstring commandLine = L"\"" + self + L"\" ";
-    commandLine.append(kChildSwitch, kChildSwitch + std::strlen(kChildSwitch));
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION info = {};
-    if (!::CreateProcessW(self.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr,
-                          nullptr, &startup, &info)) {
-        return false;
-    }
-    ::CloseHandle(info.hThread);
-    process_ = reinterpret_cast<std::intptr_t>(info.hProcess);
-    pid_ = info.dwProcessId;
-    return true;
+    return self;
 }
 
-bool Child::release() {
-    if (process_ == -1) {
-        return true;
+std::vector<std::wstring> windowsArguments(const std::wstring& line) {
+    std::vector<std::wstring> arguments;
+    int count = 0;
+    LPWSTR* parsed = ::CommandLineToArgvW((L"program " + line).c_str(), &count);
+    if (parsed != nullptr) {
+        arguments.assign(parsed + 1, parsed + count);
+        ::LocalFree(parsed);
     }
-    const HANDLE process = reinterpret_cast<HANDLE>(process_);
-    const bool ended = ::WaitForSingleObject(process, INFINITE) == WAIT_OBJECT_0;
-    ::CloseHandle(process);
-    process_ = -1;
-    return ended;
+    return arguments;
 }
 
 bool runningUnderWine() {

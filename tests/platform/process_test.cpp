@@ -1,0 +1,268 @@
+// Tests of starting, following and ending processes, and of the quoting that carries their
+// arguments on Windows. The children are this test program again, in one of its child modes.
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "harness.h"
+#include "platform.h"
+#include "test_support.h"
+
+using platform::NativeString;
+using platform::ProcessWait;
+using testsupport::native;
+using testsupport::ScratchDir;
+
+namespace {
+
+// Arguments that a careless quoting would split, join, shorten or let add an argument.
+const char* const kHostileArguments[] = {
+    "",
+    " ",
+    "\t",
+    "two words",
+    "a\"b",
+    "\"",
+    "\\",
+    "C:\\Games\\",
+    "C:\\Program Files\\Game\\",
+    "a\\\"b",
+    "a\\\\\"b",
+    "\\\\server\\share\\",
+    "ends with a quote\"",
+    "\" --elevated \"",
+    "a\\\\b\\",
+    "--elevated",
+};
+
+// A few that are hostile in other ways, for the processes started with them.
+std::vector<NativeString> argumentsToCarry() {
+    std::vector<NativeString> arguments;
+    for (const char* argument : kHostileArguments) {
+        arguments.push_back(native(argument));
+    }
+#ifdef _WIN32
+    arguments.push_back(L"Spiele \u00fcber \u6e38\u620f \U0001F3AE");
+#else
+    arguments.push_back("Spiele \xc3\xbc" "ber \xe6\xb8\xb8\xe6\x88\x8f");
+    arguments.push_back("line\nbreak $(id) `id` ; * ~ |");
+    arguments.push_back("\xff not UTF-8");
+#endif
+    return arguments;
+}
+
+// What an --echo child wrote: its arguments, each ended by a NUL.
+std::vector<NativeString> echoed(const NativeString& file) {
+    const std::string bytes = testsupport::readFile(file);
+    const NativeString text(reinterpret_cast<const NativeString::value_type*>(bytes.data()),
+                            bytes.size() / sizeof(NativeString::value_type));
+    std::vector<NativeString> arguments;
+    for (std::size_t begin = 0, end; (end = text.find(NativeString::value_type(0), begin)) !=
+                                     NativeString::npos;
+         begin = end + 1) {
+        arguments.push_back(text.substr(begin, end - begin));
+    }
+    return arguments;
+}
+
+std::vector<NativeString> childArguments(const char* mode, const NativeString& value,
+                                         const std::vector<NativeString>& rest = {}) {
+    std::vector<NativeString> arguments = {native(mode), value};
+    arguments.insert(arguments.end(), rest.begin(), rest.end());
+    return arguments;
+}
+
+}  // namespace
+
+TEST_CASE(quoted_argument_reads_back_unchanged) {
+    for (const char* text : kHostileArguments) {
+        harness::row = text;
+        const std::wstring argument(text, text + std::strlen(text));
+        const std::vector<std::wstring> read = testsupport::windowsArguments(
+            platform::quoteArgument(argument) + L" " + platform::quoteArgument(L"next"));
+        REQUIRE(read.size() == 2);
+        CHECK(read[0] == argument);
+        CHECK(read[1] == L"next");
+    }
+    harness::row.clear();
+    // Where no backslash stands before a quote, every quote is escaped and nothing else.
+    CHECK(platform::quoteArgument(L"a\"b") == L"\"a\\\"b\"");
+    CHECK(platform::quoteArgument(L"") == L"\"\"");
+    CHECK(platform::quoteArgument(L"C:\\a b\\c") == L"\"C:\\a b\\c\"");
+}
+
+TEST_CASE(started_process_gets_exactly_its_arguments) {
+    ScratchDir scratch;
+    const std::vector<NativeString> arguments = argumentsToCarry();
+    platform::Process child;
+    std::uint32_t error = 0;
+    REQUIRE(child.start(testsupport::selfPath(),
+                        childArguments("--echo", scratch / "echo", arguments), &error));
+    REQUIRE(child.wait(platform::kWaitForever) == ProcessWait::Ended);
+    std::uint32_t code = 99;
+    CHECK(child.exitCode(&code));
+    CHECK_EQ(code, 0u);
+    const std::vector<NativeString> got = echoed(scratch / "echo");
+    REQUIRE(got.size() == arguments.size());
+    for (std::size_t i = 0; i < got.size(); ++i) {
+        harness::row = std::to_string(i);
+        CHECK(got[i] == arguments[i]);
+    }
+}
+
+TEST_CASE(process_is_followed_and_ended) {
+    platform::Process child;
+    std::uint32_t error = 0;
+    REQUIRE(child.start(testsupport::selfPath(), {native("--exit"), native("23")}, &error));
+    CHECK(child.wait(platform::kWaitForever) == ProcessWait::Ended);
+    std::uint32_t code = 0;
+    CHECK(child.exitCode(&code));
+    CHECK_EQ(code, 23u);
+    CHECK(child.terminate(&error));  // it has ended already: nothing to do
+
+    platform::Process hanging;
+    REQUIRE(hanging.start(testsupport::selfPath(), {native("--hang")}, &error));
+    CHECK(hanging.wait(50) == ProcessWait::TimedOut);
+    CHECK(!hanging.exitCode(&code));
+    CHECK(hanging.terminate(&error));
+    CHECK(hanging.wait(platform::kWaitForever) == ProcessWait::Ended);
+#ifdef _WIN32
+    CHECK(hanging.exitCode(&code));
+    CHECK_EQ(code, 1u);
+#else
+    CHECK(!hanging.exitCode(&code));  // killed by a signal: no code
+#endif
+}
+
+TEST_CASE(start_failures_give_windows_errors) {
+    ScratchDir scratch;
+    REQUIRE(testsupport::writeFile(scratch / "text.exe", "no program"));
+#ifndef _WIN32
+    REQUIRE(::chmod((scratch / "text.exe").c_str(), 0755) == 0);
+    REQUIRE(testsupport::writeFile(scratch / "not-executable", ""));
+#endif
+    const struct {
+        NativeString program;
+        std::vector<NativeString> arguments;
+        std::uint32_t error;
+    } rows[] = {
+        {scratch / "missing.exe", {}, platform::kErrorFileNotFound},
+        {scratch / "text.exe", {}, 193},
+        {testsupport::selfPath(), {native("--exit"), NativeString(1, 0) + native("0")}, 87},
+#ifndef _WIN32
+        {scratch / "not-executable", {}, platform::kErrorAccessDenied},
+#endif
+    };
+    for (const auto& row : rows) {
+        harness::row = std::string(row.program.begin(), row.program.end());
+        platform::Process process;
+        std::uint32_t error = 0;
+        CHECK(!process.start(row.program, row.arguments, &error));
+        CHECK_EQ(error, row.error);
+        CHECK(!process.started());
+    }
+}
+
+#ifndef _WIN32
+TEST_CASE(no_descriptor_reaches_the_child) {
+    ScratchDir scratch;
+    // Opened without close-on-exec, as a library might.
+    const int inherited = ::open(scratch.path().c_str(), O_RDONLY);
+    REQUIRE(inherited >= 0);
+    platform::Process child;
+    std::uint32_t error = 0;
+    const bool started =
+        child.start(testsupport::selfPath(), {native("--fds"), scratch / "fds"}, &error);
+    ::close(inherited);
+    REQUIRE(started);
+    REQUIRE(child.wait(platform::kWaitForever) == ProcessWait::Ended);
+    // The standard three, and the one the child lists them through.
+    CHECK_EQ(testsupport::readFile(scratch / "fds"), std::string("0\n1\n2\n3\n"));
+}
+
+TEST_CASE(elevated_copy_goes_through_pkexec_on_path) {
+    ScratchDir scratch;
+    REQUIRE(testsupport::makeDirectory(scratch / "bin"));
+    const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+    const std::vector<NativeString> arguments = argumentsToCarry();
+    platform::Process process;
+    std::uint32_t error = 0;
+    ::setenv("PATH", (scratch / "bin").c_str(), 1);
+    CHECK(!process.startElevated(testsupport::selfPath(), {}, &error));
+    CHECK_EQ(error, platform::kErrorFileNotFound);
+    CHECK(!platform::startElevatedDetached(testsupport::selfPath(), {}, &error));
+    // A pkexec that hands over as the real one does: the program, then its arguments.
+    REQUIRE(testsupport::writeFile(scratch / "bin/pkexec", "#!/bin/sh\nexec \"$@\"\n"));
+    REQUIRE(::chmod((scratch / "bin/pkexec").c_str(), 0755) == 0);
+    // The detached copy outlives nothing here; its echo goes into a FIFO this test reads to the
+    // end, which awaits the copy's last write.
+    REQUIRE(::mkfifo((scratch / "echo").c_str(), 0600) == 0);
+    const bool detached = platform::startElevatedDetached(
+        testsupport::selfPath(), childArguments("--echo", scratch / "echo", arguments), &error);
+    ::setenv("PATH", oldPath.c_str(), 1);
+    REQUIRE(detached);
+    CHECK(echoed(scratch / "echo") == arguments);
+    std::uint32_t refused = 0;
+    CHECK(platform::elevationRefused(126, &refused) && refused == platform::kErrorCancelled);
+    CHECK(platform::elevationRefused(127, &refused) && refused == platform::kErrorAccessDenied);
+    CHECK(!platform::elevationRefused(23, &refused));
+}
+#else
+TEST_CASE(elevated_copy_gets_exactly_its_arguments) {
+    ScratchDir scratch;
+    const std::vector<NativeString> arguments = argumentsToCarry();
+    platform::Process copy;
+    std::uint32_t error = 0;
+    REQUIRE(copy.startElevated(testsupport::selfPath(),
+                               childArguments("--echo", scratch / "echo", arguments), &error));
+    REQUIRE(copy.started());
+    REQUIRE(copy.wait(platform::kWaitForever) == ProcessWait::Ended);
+    CHECK(echoed(scratch / "echo") == arguments);
+    CHECK(!platform::elevationRefused(126, &error));
+}
+#endif
+
+namespace testsupport {
+
+int childMode(int argc, char** argv) {
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "--exit" && argc == 3) {
+        return std::atoi(argv[2]);
+    }
+    if (mode == "--hang") {
+        // Its own end never comes.
+        std::uint32_t error = 0;
+        platform::waitForProcessExit(platform::currentProcessId(), platform::kWaitForever, &error);
+        return 1;
+    }
+    const std::vector<NativeString> arguments = platform::processArguments(argc, argv);
+    if (mode == "--echo" && arguments.size() >= 3) {
+        std::string bytes;
+        for (std::size_t i = 3; i < arguments.size(); ++i) {
+            const NativeString ended = arguments[i] + NativeString(1, 0);
+            bytes.append(reinterpret_cast<const char*>(ended.data()),
+                         ended.size() * sizeof(NativeString::value_type));
+        }
+        return writeFile(arguments[2], bytes) ? 0 : 1;
+    }
+#ifndef _WIN32
+    if (mode == "--fds" && argc == 3) {
+        std::string numbers;
+        for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+            numbers += entry.path().filename().string() + "\n";
+        }
+        return writeFile(argv[2], numbers) ? 0 : 1;
+    }
+#endif
+    return -1;
+}
+
+}  // namespace testsupport
