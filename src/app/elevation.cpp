@@ -2,6 +2,7 @@
 
 #include <QCoreApplication>
 #include <QDir>
+#include <QFile>
 
 #include "platform.h"
 #include "result_file.h"
@@ -53,10 +54,6 @@ int startFailed(const QString& planPath, std::uint32_t error) {
 
 bool isProcessElevated() {
     return platform::isProcessElevated();
-}
-
-QString quoteArgument(const QString& argument) {
-    return QString::fromStdWString(platform::quoteArgument(argument.toStdWString()));
 }
 
 int relaunchElevatedForRepair(const QStringList& arguments, const QString& planPath) {

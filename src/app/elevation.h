@@ -6,10 +6,8 @@
 // True when the process runs with administrator rights.
 bool isProcessElevated();
 
-// `argument` as one token of a Windows command line, which the started program reads back
-// unchanged: in double quotes, a double quote escaped with a backslash, and the backslashes
-// before a double quote or before the closing quote doubled. "" for an empty argument.
-QString quoteArgument(const QString& argument);
+// The arguments reach the copy through platform::quoteArgument on Windows, and as an argument
+// vector on POSIX: whatever they hold, the copy sees them unchanged.
 
 // Hands a game repair to an elevated copy of this program, waits for it without limit and
 // returns the exit code this process must end with: the copy's own, which has written

@@ -638,6 +638,12 @@ bool startElevatedDetached(const NativeString& program, const std::vector<Native
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         const pid_t child = ::fork();
         if (child == 0) {
+            // The caller's standard handles may be pipes that close when it ends, and the copy
+            // would die writing to them; on Windows it gets a hidden console of its own.
+            const int null = ::open("/dev/null", O_RDWR | O_CLOEXEC);
+            for (int fd = 0; fd < 3 && null >= 0; ++fd) {
+                ::dup2(null, fd);
+            }
             ::execve(argv[0], argv.data(), environ);
             ::_exit(127);
         }

@@ -200,25 +200,45 @@ void TestProcess::updateRefusesOwnProcessAsParent() {
     QCOMPARE(shell.exitCode(), 5);
 }
 
-// Run as user nobody against a directory it may not write: the job is handed to an elevated
-// copy, which cannot be started here.
-// With "--elevated" the process is the elevated copy: it runs the job itself, whatever the probe
-// would say, and never hands it on again.
+// Run as user nobody against a directory it may not write, with a stand-in pkexec on PATH that
+// records what it was given and then behaves as one of the rows says: hands over to the program
+// as the real one does (as nobody, here: the copy then fails on its own terms), is dismissed
+// (126), refuses (127), dies, or is missing. With "--elevated" the process is the elevated copy:
+// it runs the job itself, whatever the probe would say, and never hands it on again.
 void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy_data() {
     QTest::addColumn<QString>("mode");
+    QTest::addColumn<QString>("pkexec");  // the stand-in's behaviour; empty: there is none
     QTest::addColumn<bool>("elevated");
     QTest::addColumn<int>("exitCode");
-    QTest::newRow("launcher update") << "update" << false << 4;
-    QTest::newRow("game repair") << "repair" << false << 25;
-    QTest::newRow("launcher update, already the elevated copy") << "update" << true << 6;
-    // The code is the repair's own, as its result.json says.
-    QTest::newRow("game repair, already the elevated copy") << "repair" << true << 0;
+    QTest::addColumn<QByteArray>("message");  // in result.json; "<copy>": the copy's own
+
+    const QByteArray notStarted = "Could not start the elevated game repair helper.";
+    const QString handOver = "cd / && \"$@\"";
+    QTest::newRow("repair: the copy's code") << "repair" << handOver << false << 21
+                                             << QByteArray("<copy>");
+    QTest::newRow("repair: declined") << "repair" << "(exit 126)" << false << 26
+                                      << QByteArray("Administrator permission was declined.");
+    QTest::newRow("repair: refused") << "repair" << "(exit 127)" << false << 25 << notStarted;
+    QTest::newRow("repair: no pkexec") << "repair" << "" << false << 25 << notStarted;
+    QTest::newRow("repair: the copy dies")
+        << "repair" << "kill -9 $$" << false << 25
+        << QByteArray("The elevated game repair helper did not finish correctly.");
+    // This process ends while pkexec waits behind the gate, and never learns how it ended.
+    QTest::newRow("update: handed over") << "update" << handOver << false << 0 << QByteArray();
+    QTest::newRow("update: declined") << "update" << "(exit 126)" << false << 0 << QByteArray();
+    QTest::newRow("update: no pkexec") << "update" << "" << false << 4 << QByteArray();
+    QTest::newRow("update, already the elevated copy")
+        << "update" << handOver << true << 6 << QByteArray();
+    QTest::newRow("repair, already the elevated copy")
+        << "repair" << handOver << true << 21 << QByteArray("<copy>");
 }
 
 void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     QFETCH(QString, mode);
+    QFETCH(QString, pkexec);
     QFETCH(bool, elevated);
     QFETCH(int, exitCode);
+    QFETCH(QByteArray, message);
     SKIP_WHERE_WINE_CANNOT();
     QString why;
     if (!harness::canDropPrivileges(&why)) {
@@ -228,14 +248,35 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                           QFileDevice::ReadOther | QFileDevice::ExeOther;
     QVERIFY(QFile::setPermissions(dir.path(), everyone));
-    QVERIFY(QDir(dir.path()).mkdir("inst") && QDir(dir.path()).mkdir("staging"));
+    for (const char* sub : {"inst", "staging", "bin"}) {
+        QVERIFY(QDir(dir.path()).mkdir(sub));
+        QVERIFY(QFile::setPermissions(dir.filePath(sub), everyone | QFileDevice::WriteOther));
+    }
     QVERIFY(QFile::setPermissions(dir.filePath("inst"), everyone & ~QFileDevice::WriteOwner));
-    QVERIFY(QFile::setPermissions(dir.filePath("staging"), everyone | QFileDevice::WriteOther));
     const QString program = harness::copyForEveryone(harness::executable(), dir.path());
     QVERIFY(!program.isEmpty());
     QVERIFY(
         testsupport::writeFile(dir.filePath("staging/plan.json"),
                                "{\"installationRoot\":\"" + dir.filePath("inst").toUtf8() + "\"}"));
+    // The gate holds a handed-over copy until this test opens it; the copy's code comes back
+    // through "done". Both are FIFOs, so every wait here is on the other side's next step.
+    const QString bin = dir.filePath("bin");
+    const bool gated = mode == "update" && !elevated && !pkexec.isEmpty();
+    if (!pkexec.isEmpty()) {
+        QVERIFY(testsupport::writeFile(
+            bin + "/pkexec", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + bin.toUtf8() +
+                                 "/args\n[ -p " + bin.toUtf8() + "/gate ] && read go < " +
+                                 bin.toUtf8() + "/gate\n" + pkexec.toUtf8() +
+                                 "\ncode=$?\n[ -p " + bin.toUtf8() + "/done ] && echo $code > " +
+                                 bin.toUtf8() + "/done\nexit $code\n"));
+        QVERIFY(QFile::setPermissions(bin + "/pkexec", everyone));
+    }
+    if (gated) {
+        for (const char* fifo : {"/gate", "/done"}) {
+            QVERIFY(::mkfifo(QFile::encodeName(bin + fifo).constData(), 0666) == 0);
+            QVERIFY(QFile::setPermissions(bin + fifo, everyone | QFileDevice::WriteOther));
+        }
+    }
 
     // A launcher that has ended, so that the elevated copy does not wait for it.
     QProcess launcher;
@@ -249,30 +290,43 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     if (elevated) {
         arguments << "--elevated";
     }
-    const ProcessResult result =
-        harness::run(expand(arguments, dir.path()), harness::unprivilegedWrapper(), program);
+    arguments = expand(arguments, dir.path());
+    const ProcessResult result = harness::run(arguments, harness::unprivilegedWrapper(), program,
+                                              {QStringLiteral("PATH=") + bin});
     QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+    if (gated) {
+        QFile gate(bin + "/gate"), done(bin + "/done");
+        QVERIFY(gate.open(QIODevice::WriteOnly) && gate.write("\n") == 1);
+        gate.close();
+        QVERIFY(done.open(QIODevice::ReadOnly));
+        // The copy ran the update (as nobody, so it failed), or the prompt was dismissed.
+        QCOMPARE(done.readAll(), pkexec.startsWith("(exit") ? pkexec.mid(6, 3).toUtf8() + '\n'
+                                                            : QByteArray("6\n"));
+    }
     QVERIFY(
         QDir(dir.filePath("inst")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));
-    const QByteArray handedOn =
-        R"({"errorCode":25,"message":"Could not start the elevated game repair helper.","ok":false,"schemaVersion":1})";
-    const QByteArray written = testsupport::readFile(dir.filePath("staging/result.json"));
-    if (elevated) {
-        // The job ran here and failed on its own terms, which only a run in this process logs.
-        QVERIFY2(result.standardError.startsWith(mode == "update" ? kUpdateFailedLine
-                                                                  : kRepairFailedLine),
-                 result.standardError.constData());
-        if (mode == "repair") {
-            QVERIFY(written != handedOn);
-            exitCode = QJsonDocument::fromJson(written).object().value("errorCode").toInt();
+
+    // The copy sees the first process's arguments after its own program path, then
+    // "--elevated"; the update's copy also element 0 of the first process.
+    if (!elevated && !pkexec.isEmpty()) {
+        QStringList handedOn = QStringList{program} + arguments + QStringList{"--elevated"};
+        if (mode == "update") {
+            handedOn.insert(1, program);
         }
-        QCOMPARE(result.exitCode, exitCode);
-        return;
+        QCOMPARE(testsupport::readFile(bin + "/args"), handedOn.join('\n').toUtf8() + '\n');
     }
-    QCOMPARE(result.exitCode, exitCode);
-    QCOMPARE(result.standardError, QByteArray());
-    if (mode == "repair") {
-        QCOMPARE(written, handedOn);
+    const QByteArray written = testsupport::readFile(dir.filePath("staging/result.json"));
+    if (mode == "update") {
+        QVERIFY(!QFile::exists(dir.filePath("staging/result.json")));
+    } else if (message == "<copy>") {
+        const QJsonObject object = QJsonDocument::fromJson(written).object();
+        QCOMPARE(object.value("errorCode").toInt(), exitCode);
+        QCOMPARE(object.value("message").toString(),
+                 QStringLiteral("The game repair plan contains invalid metadata."));
+    } else {
+        QCOMPARE(written, "{\"errorCode\":" + QByteArray::number(exitCode) + ",\"message\":\"" +
+                              message + "\",\"ok\":false,\"schemaVersion\":1}");
     }
 }
 
