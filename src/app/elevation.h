@@ -6,14 +6,11 @@
 // True when the process runs with administrator rights.
 bool isProcessElevated();
 
-// The arguments reach the copy through platform::quoteArgument on Windows, and as an argument
-// vector on POSIX: whatever they hold, the copy sees them unchanged.
-
 // Hands a game repair to an elevated copy of this program, waits for it without limit and
 // returns the exit code this process must end with: the copy's own, which has written
 // result.json beside the plan, or 25 or 26 when the copy could not be started or followed, and
 // then this function writes result.json itself. The copy gets the arguments without element 0,
-// then "--elevated".
+// then "--elevated", each exactly as it is (see platform::Process::startElevated).
 int relaunchElevatedForRepair(const QStringList& arguments, const QString& planPath);
 
 // Starts an elevated copy for a launcher update and does not wait for it; true when it started

@@ -3,8 +3,8 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <poll.h>
-#include <sys/stat.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -568,8 +568,8 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     return true;
 }
 
-bool Process::startElevated(const NativeString& program,
-                            const std::vector<NativeString>& arguments, std::uint32_t* error) {
+bool Process::startElevated(const NativeString& program, const std::vector<NativeString>& arguments,
+                            std::uint32_t* error) {
     std::vector<NativeString> pkexecArguments;
     const NativeString pkexec = pkexecCommand(program, arguments, &pkexecArguments, error);
     return !pkexec.empty() && start(pkexec, pkexecArguments, error);

@@ -383,11 +383,20 @@ ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
 
 namespace {
 
-// The command line of `arguments`, each quoted, one space between two; empty with 87 when one
-// holds a NUL, which would end the line there.
-bool commandLine(const std::vector<NativeString>& arguments, std::wstring* line,
+// Checks a start request and builds its command line: the arguments quoted, one space between
+// two, `program` first when `withProgram`. 87 for a process already started, or an argument
+// holding a NUL, which would end the line there.
+bool commandLine(bool started, const NativeString& program,
+                 const std::vector<NativeString>& arguments, bool withProgram, std::wstring* line,
                  std::uint32_t* error) {
-    line->clear();
+    if (started) {
+        *error = ERROR_INVALID_PARAMETER;
+        return false;
+    }
+    if (!usablePath(program, error)) {
+        return false;
+    }
+    *line = withProgram ? quoteArgument(program) : std::wstring();
     for (const NativeString& argument : arguments) {
         if (argument.find(L'\0') != NativeString::npos) {
             *error = ERROR_INVALID_PARAMETER;
@@ -411,14 +420,8 @@ Process::~Process() {
 
 bool Process::start(const NativeString& program, const std::vector<NativeString>& arguments,
                     std::uint32_t* error) {
-    std::vector<NativeString> all(1, program);
-    all.insert(all.end(), arguments.begin(), arguments.end());
     std::wstring line;
-    if (started()) {
-        *error = ERROR_INVALID_PARAMETER;
-        return false;
-    }
-    if (!usablePath(program, error) || !commandLine(all, &line, error)) {
+    if (!commandLine(started(), program, arguments, true, &line, error)) {
         return false;
     }
     STARTUPINFOW startup = {};
@@ -426,8 +429,8 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     PROCESS_INFORMATION info = {};
     // No application name: the program is the first token of the command line, which the
     // started process reads its own element 0 from. The line is writable, as the call wants.
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info)) {
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                          &info)) {
         *error = ::GetLastError();
         return false;
     }
@@ -437,14 +440,10 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     return true;
 }
 
-bool Process::startElevated(const NativeString& program,
-                            const std::vector<NativeString>& arguments, std::uint32_t* error) {
+bool Process::startElevated(const NativeString& program, const std::vector<NativeString>& arguments,
+                            std::uint32_t* error) {
     std::wstring parameters;
-    if (started()) {
-        *error = ERROR_INVALID_PARAMETER;
-        return false;
-    }
-    if (!usablePath(program, error) || !commandLine(arguments, &parameters, error)) {
+    if (!commandLine(started(), program, arguments, false, &parameters, error)) {
         return false;
     }
     SHELLEXECUTEINFOW request = {};

@@ -51,8 +51,8 @@ QString programPath(const QString& hostPath) {
                                       .replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
-ProcessResult run(const QStringList& arguments, const QStringList& wrapper,
-                  const QString& program, const QStringList& extraEnvironment) {
+ProcessResult run(const QStringList& arguments, const QStringList& wrapper, const QString& program,
+                  const QStringList& extraEnvironment) {
     QStringList command = wrapper + runner();
     command << (program.isEmpty() ? executable() : program) << arguments;
     QProcess process;

@@ -214,19 +214,25 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy_data() {
 
     const QByteArray notStarted = "Could not start the elevated game repair helper.";
     const QString handOver = "cd / && \"$@\"";
-    QTest::newRow("repair: the copy's code") << "repair" << handOver << false << 21
-                                             << QByteArray("<copy>");
-    QTest::newRow("repair: declined") << "repair" << "(exit 126)" << false << 26
-                                      << QByteArray("Administrator permission was declined.");
-    QTest::newRow("repair: refused") << "repair" << "(exit 127)" << false << 25 << notStarted;
-    QTest::newRow("repair: no pkexec") << "repair" << "" << false << 25 << notStarted;
+    QTest::newRow("repair: the copy's code")
+        << "repair" << handOver << false << 21 << QByteArray("<copy>");
+    QTest::newRow("repair: declined")
+        << "repair"
+        << "(exit 126)" << false << 26 << QByteArray("Administrator permission was declined.");
+    QTest::newRow("repair: refused") << "repair"
+                                     << "(exit 127)" << false << 25 << notStarted;
+    QTest::newRow("repair: no pkexec") << "repair"
+                                       << "" << false << 25 << notStarted;
     QTest::newRow("repair: the copy dies")
-        << "repair" << "kill -9 $$" << false << 25
+        << "repair"
+        << "kill -9 $$" << false << 25
         << QByteArray("The elevated game repair helper did not finish correctly.");
     // This process ends while pkexec waits behind the gate, and never learns how it ended.
     QTest::newRow("update: handed over") << "update" << handOver << false << 0 << QByteArray();
-    QTest::newRow("update: declined") << "update" << "(exit 126)" << false << 0 << QByteArray();
-    QTest::newRow("update: no pkexec") << "update" << "" << false << 4 << QByteArray();
+    QTest::newRow("update: declined") << "update"
+                                      << "(exit 126)" << false << 0 << QByteArray();
+    QTest::newRow("update: no pkexec") << "update"
+                                       << "" << false << 4 << QByteArray();
     QTest::newRow("update, already the elevated copy")
         << "update" << handOver << true << 6 << QByteArray();
     QTest::newRow("repair, already the elevated copy")
@@ -264,19 +270,21 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     const bool gated = mode == "update" && !elevated && !pkexec.isEmpty();
     if (!pkexec.isEmpty()) {
         QVERIFY(testsupport::writeFile(
-            bin + "/pkexec", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + bin.toUtf8() +
-                                 "/args\n[ -p " + bin.toUtf8() + "/gate ] && read go < " +
-                                 bin.toUtf8() + "/gate\n" + pkexec.toUtf8() +
-                                 "\ncode=$?\n[ -p " + bin.toUtf8() + "/done ] && echo $code > " +
-                                 bin.toUtf8() + "/done\nexit $code\n"));
+            bin + "/pkexec", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + bin.toUtf8() + "/args\n[ -p " +
+                                 bin.toUtf8() + "/gate ] && read go < " + bin.toUtf8() + "/gate\n" +
+                                 pkexec.toUtf8() + "\ncode=$?\n[ -p " + bin.toUtf8() +
+                                 "/done ] && echo $code > " + bin.toUtf8() +
+                                 "/done\nexit $code\n"));
         QVERIFY(QFile::setPermissions(bin + "/pkexec", everyone));
     }
+#ifndef Q_OS_WIN
     if (gated) {
         for (const char* fifo : {"/gate", "/done"}) {
             QVERIFY(::mkfifo(QFile::encodeName(bin + fifo).constData(), 0666) == 0);
             QVERIFY(QFile::setPermissions(bin + fifo, everyone | QFileDevice::WriteOther));
         }
     }
+#endif
 
     // A launcher that has ended, so that the elevated copy does not wait for it.
     QProcess launcher;
@@ -301,8 +309,8 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
         gate.close();
         QVERIFY(done.open(QIODevice::ReadOnly));
         // The copy ran the update (as nobody, so it failed), or the prompt was dismissed.
-        QCOMPARE(done.readAll(), pkexec.startsWith("(exit") ? pkexec.mid(6, 3).toUtf8() + '\n'
-                                                            : QByteArray("6\n"));
+        QCOMPARE(done.readAll(),
+                 pkexec.startsWith("(exit") ? pkexec.mid(6, 3).toUtf8() + '\n' : QByteArray("6\n"));
     }
     QVERIFY(
         QDir(dir.filePath("inst")).isEmpty(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden));

@@ -281,7 +281,8 @@ TEST_CASE(fifos_and_devices_are_refused_at_once) {
 TEST_CASE(wait_for_process_that_ends_or_runs) {
     platform::Process child;
     std::uint32_t error = 0;
-    REQUIRE(child.start(testsupport::selfPath(), {testsupport::native("--exit"), testsupport::native("0")}, &error));
+    REQUIRE(child.start(testsupport::selfPath(),
+                        {testsupport::native("--exit"), testsupport::native("0")}, &error));
     // The child has ended or ends while waited for; it stays a process until followed.
     CHECK(platform::waitForProcessExit(child.id(), 60000, &error) == ProcessWait::Ended);
     // This process runs on.
@@ -302,7 +303,8 @@ TEST_CASE(wait_for_ended_process_fails_to_open) {
     {
         platform::Process child;
         std::uint32_t error = 0;
-        REQUIRE(child.start(testsupport::selfPath(), {testsupport::native("--exit"), testsupport::native("0")}, &error));
+        REQUIRE(child.start(testsupport::selfPath(),
+                            {testsupport::native("--exit"), testsupport::native("0")}, &error));
         REQUIRE(child.wait(platform::kWaitForever) == ProcessWait::Ended);
         pid = child.id();
     }
