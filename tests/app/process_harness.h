@@ -34,10 +34,10 @@ quint32 startStandInLauncher(QProcess& child);
 // How the program under test must be told a host path (Z:\... under Wine).
 QString programPath(const QString& hostPath);
 // Runs the updater with `arguments`; `wrapper` goes in front of the runner (e.g. a command that
-// drops privileges), `program` replaces the executable, `environment` ("NAME=value") is added to
-// its environment. Waits for the end, at most two minutes.
+// drops privileges), `program` replaces the executable, `extraEnvironment` ("NAME=value") is
+// added to its environment. Waits for the end, at most two minutes.
 ProcessResult run(const QStringList& arguments, const QStringList& wrapper = {},
-                  const QString& program = QString(), const QStringList& environment = {});
+                  const QString& program = QString(), const QStringList& extraEnvironment = {});
 
 // The cases that cannot run against the Windows build under Wine, by test function, and why.
 // The one list of them; tests consult it through SKIP_WHERE_WINE_CANNOT().

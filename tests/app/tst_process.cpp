@@ -269,12 +269,17 @@ void TestProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     const QString bin = dir.filePath("bin");
     const bool gated = mode == "update" && !elevated && !pkexec.isEmpty();
     if (!pkexec.isEmpty()) {
+        const QByteArray script =
+            "#!/bin/sh\n"
+            "printf '%s\\n' \"$@\" > @BIN@/args\n"
+            "[ -p @BIN@/gate ] && read go < @BIN@/gate\n"
+            "@RUN@\n"
+            "code=$?\n"
+            "[ -p @BIN@/done ] && echo $code > @BIN@/done\n"
+            "exit $code\n";
         QVERIFY(testsupport::writeFile(
-            bin + "/pkexec", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + bin.toUtf8() + "/args\n[ -p " +
-                                 bin.toUtf8() + "/gate ] && read go < " + bin.toUtf8() + "/gate\n" +
-                                 pkexec.toUtf8() + "\ncode=$?\n[ -p " + bin.toUtf8() +
-                                 "/done ] && echo $code > " + bin.toUtf8() +
-                                 "/done\nexit $code\n"));
+            bin + "/pkexec",
+            QByteArray(script).replace("@BIN@", bin.toUtf8()).replace("@RUN@", pkexec.toUtf8())));
         QVERIFY(QFile::setPermissions(bin + "/pkexec", everyone));
     }
 #ifndef Q_OS_WIN
