@@ -43,6 +43,12 @@ quint32 startStandInLauncher(QProcess& child) {
     return child.readLine().trimmed().toUInt();
 }
 
+QString testLauncher() {
+    const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_TEST_LAUNCHER_EXE");
+    return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER)
+                                : configured;
+}
+
 QString programPath(const QString& hostPath) {
     if (!underWine()) {
         return hostPath;

@@ -14,6 +14,8 @@
 //   LAUNCHERUPDATER_RUNNER  a command that starts it, split at spaces (e.g. "wine"); empty: none
 //   LAUNCHERUPDATER_PID_CHILD  the stand-in launcher (pid_child) of the same build, started the
 //                           same way (default: the one built beside this test)
+//   LAUNCHERUPDATER_TEST_LAUNCHER_EXE  the updated launcher the update tests stage (test_launcher)
+//                           of the same build (default: the one built beside this test)
 struct ProcessResult {
     bool finished = false;
     int exitCode = -1;
@@ -31,6 +33,8 @@ bool underWine();
 // Starts the stand-in launcher through the runner and reads the process id it reports; the
 // child runs until its input is closed. 0 when it could not be started.
 quint32 startStandInLauncher(QProcess& child);
+// The test launcher that the update tests stage as ClientLauncher.exe; the updater starts it.
+QString testLauncher();
 // How the program under test must be told a host path (Z:\... under Wine).
 QString programPath(const QString& hostPath);
 // Runs the updater with `arguments`; `wrapper` goes in front of the runner (e.g. a command that

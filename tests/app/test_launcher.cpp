@@ -1,0 +1,127 @@
+// Stands in for the updated launcher in the update tests: the updater starts it as
+// ClientLauncher.exe with "--update-ack ACK". LAUNCHERUPDATER_TEST_LAUNCHER, inherited through
+// the updater, says how it answers:
+//   stay    acknowledges, runs until ACK.stop appears, then writes ACK.done and ends
+//   exit    acknowledges and ends at once
+//   no-ack  ends at once without acknowledging
+//   never   writes its process id to ACK.pid and runs until ACK.stop appears, never acknowledging
+//   crash   aborts without acknowledging
+// The acknowledgement holds the arguments after element 0, one a line, in UTF-8, as this process
+// received them. Every wait is bounded, so a test that fails halfway leaves nothing running.
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform.h"
+
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
+namespace {
+
+using platform::NativeString;
+
+NativeString withSuffix(NativeString path, const char* suffix) {
+    for (; *suffix != '\0'; ++suffix) {
+        path.push_back(static_cast<NativeString::value_type>(*suffix));
+    }
+    return path;
+}
+
+#ifdef _WIN32
+// Without <windows.h>, which only the OS layer includes.
+std::string toUtf8(const std::wstring& text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        std::uint32_t c = static_cast<std::uint16_t>(text[i]);
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+            text[i + 1] < 0xE000) {
+            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint16_t>(text[++i]) - 0xDC00);
+        }
+        if (c < 0x80) {
+            out += static_cast<char>(c);
+        } else if (c < 0x800) {
+            out += static_cast<char>(0xC0 | c >> 6);
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else if (c < 0x10000) {
+            out += static_cast<char>(0xE0 | c >> 12);
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        } else {
+            out += static_cast<char>(0xF0 | c >> 18);
+            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+            out += static_cast<char>(0x80 | (c & 0x3F));
+        }
+    }
+    return out;
+}
+#else
+const std::string& toUtf8(const std::string& text) {
+    return text;
+}
+#endif
+
+bool write(const NativeString& path, const std::string& content) {
+    std::uint32_t error = 0;
+    return platform::writeNewFile(path, content.data(), content.size(), &error);
+}
+
+// Polls for ACK.stop for at most two minutes.
+void runUntilStopped(const NativeString& ackPath) {
+    const NativeString stop = withSuffix(ackPath, ".stop");
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+    while (!platform::entryExists(stop) && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<NativeString> arguments = platform::processArguments(argc, argv);
+    if (arguments.size() < 3 || arguments[1] != withSuffix(NativeString(), "--update-ack")) {
+        return 2;
+    }
+    const NativeString& ackPath = arguments[2];
+    const char* variable = std::getenv("LAUNCHERUPDATER_TEST_LAUNCHER");
+    const std::string mode = variable != nullptr ? variable : "";
+
+    if (mode == "stay" || mode == "exit") {
+        std::string content;
+        for (std::size_t i = 1; i < arguments.size(); ++i) {
+            content += toUtf8(arguments[i]) + '\n';
+        }
+        if (!write(ackPath, content)) {
+            return 1;
+        }
+        if (mode == "stay") {
+            runUntilStopped(ackPath);
+            return write(withSuffix(ackPath, ".done"), std::string()) ? 0 : 1;
+        }
+        return 0;
+    }
+    if (mode == "no-ack") {
+        return 0;
+    }
+    if (mode == "never") {
+        if (!write(withSuffix(ackPath, ".pid"), std::to_string(platform::currentProcessId()))) {
+            return 1;
+        }
+        runUntilStopped(ackPath);
+        return 0;
+    }
+    if (mode == "crash") {
+#ifndef _WIN32
+        // A crash, not a core file left in the test's working directory.
+        const rlimit noCore = {0, 0};
+        setrlimit(RLIMIT_CORE, &noCore);
+#endif
+        std::abort();
+    }
+    return 2;
+}
