@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 
+#include "native_path.h"
 #include "platform.h"
 #include "result_file.h"
 
@@ -14,25 +15,16 @@ constexpr int kDeclinedCode = 26;
 
 const QString kElevated = QStringLiteral("--elevated");
 
-platform::NativeString nativeString(const QString& text) {
-#ifdef _WIN32
-    return text.toStdWString();
-#else
-    // The inverse of how the arguments were read, so that they go on byte for byte.
-    return QFile::encodeName(text).toStdString();
-#endif
-}
-
 platform::NativeString ownProgram() {
-    return nativeString(QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
+    return nativeArgument(QDir::toNativeSeparators(QCoreApplication::applicationFilePath()));
 }
 
 std::vector<platform::NativeString> copyArguments(const QStringList& arguments) {
     std::vector<platform::NativeString> native;
     for (const QString& argument : arguments) {
-        native.push_back(nativeString(argument));
+        native.push_back(nativeArgument(argument));
     }
-    native.push_back(nativeString(kElevated));
+    native.push_back(nativeArgument(kElevated));
     return native;
 }
 

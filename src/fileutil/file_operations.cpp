@@ -21,6 +21,11 @@ public:
         return platform::regularFileSize(nativeFilePath(path));
     }
 
+    bool isDirectory(const QString& path) override {
+        const QFileInfo info(path);
+        return info.isDir() && !info.isSymLink() && !info.isJunction();
+    }
+
     bool hasLinkAlong(const QString& root, const QString& relativePath) override {
         return hasSymbolicLinkAlong(root, relativePath);
     }
@@ -53,6 +58,8 @@ public:
         std::uint32_t error = 0;
         return platform::deleteFile(nativeFilePath(path), &error);
     }
+
+    bool removeDirectory(const QString& path) override { return QDir().rmdir(path); }
 
     bool removeTree(const QString& path) override {
         // QDir removes a link it meets as an entry and never descends into it.

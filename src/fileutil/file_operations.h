@@ -24,6 +24,8 @@ public:
     virtual bool exists(const QString& path) = 0;
     // The size of the regular file at `path`, without following a link; -1 for anything else.
     virtual qint64 regularFileSize(const QString& path) = 0;
+    // A directory at `path` itself, not a link to one.
+    virtual bool isDirectory(const QString& path) = 0;
     // hasSymbolicLinkAlong: a link at `root` or on the way from it to `relativePath`.
     virtual bool hasLinkAlong(const QString& root, const QString& relativePath) = 0;
 
@@ -35,6 +37,8 @@ public:
     virtual bool copy(const QString& from, const QString& to) = 0;
     // Removes the file, or the link itself, at `path`.
     virtual bool remove(const QString& path) = 0;
+    // Removes the directory at `path` if it is empty.
+    virtual bool removeDirectory(const QString& path) = 0;
     // Removes the directory at `path` and everything in it; links inside are removed, not
     // followed.
     virtual bool removeTree(const QString& path) = 0;
@@ -58,6 +62,7 @@ public:
 
     bool exists(const QString& path) override { return target_.exists(path); }
     qint64 regularFileSize(const QString& path) override { return target_.regularFileSize(path); }
+    bool isDirectory(const QString& path) override { return target_.isDirectory(path); }
     bool hasLinkAlong(const QString& root, const QString& relativePath) override {
         return target_.hasLinkAlong(root, relativePath);
     }
@@ -67,6 +72,7 @@ public:
     }
     bool copy(const QString& from, const QString& to) override { return target_.copy(from, to); }
     bool remove(const QString& path) override { return target_.remove(path); }
+    bool removeDirectory(const QString& path) override { return target_.removeDirectory(path); }
     bool removeTree(const QString& path) override { return target_.removeTree(path); }
     QByteArray hashSha256(const QString& path, QString& message) override {
         return target_.hashSha256(path, message);

@@ -46,3 +46,12 @@ platform::NativeString nativeFilePath(const QString& path) {
     return QFile::encodeName(QDir::cleanPath(path)).toStdString();
 #endif
 }
+
+platform::NativeString nativeArgument(const QString& text) {
+#ifdef _WIN32
+    return text.toStdWString();
+#else
+    // The inverse of how the arguments were read, so that they go on byte for byte.
+    return QFile::encodeName(text).toStdString();
+#endif
+}

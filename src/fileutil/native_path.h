@@ -14,3 +14,7 @@ QString toWindowsLongPath(const QString& path);
 // path in the file system's encoding elsewhere. Empty for a path holding U+0000, which the OS
 // layer refuses (error 123), so that no call opens the shorter name before the NUL.
 platform::NativeString nativeFilePath(const QString& path);
+
+// `text` as an argument of a process this program starts, unchanged: UTF-16 on Windows, the
+// file system's encoding (the inverse of how this program's own arguments were read) elsewhere.
+platform::NativeString nativeArgument(const QString& text);

@@ -1,7 +1,287 @@
 #include "launcher_update.h"
 
-bool applyLauncherUpdate(const QString&, const QString&, const QString&, const QString&,
-                         const QString&, const QString&, QString& message) {
-    message = QStringLiteral("Launcher update is not available in this build.");
-    return false;
+#include <QDir>
+#include <QFileInfo>
+#include <QUuid>
+
+#include "delta_plan.h"
+#include "file_operations.h"
+#include "launcher_start.h"
+#include "package_checks.h"
+
+namespace {
+
+const QString kPlanFileName = QStringLiteral("launcher-update-plan.json");
+const QString kWorkParent = QStringLiteral(".tavorin-update");
+const QString kUnsafeLink =
+    QStringLiteral("Launcher installation contains an unsafe symbolic link.");
+
+QString directoryOf(const QString& relativePath) {
+    const qsizetype slash = relativePath.lastIndexOf(QLatin1Char('/'));
+    return slash < 0 ? QString() : relativePath.left(slash);
+}
+
+QString joined(const QString& first, const QString& second) {
+    return second.isEmpty() ? first : first + QLatin1Char('/') + second;
+}
+
+// What to install and what to take away, in the order of work.
+struct WorkLists {
+    QStringList remove;
+    QStringList replace;
+};
+
+// Everything that can be checked before the installation changes.
+bool validate(const UpdateRequest& request, FileOperations& files, WorkLists& work, DeltaPlan& plan,
+              bool& delta, QString& message) {
+    const QFileInfo install(request.installRoot);
+    const QFileInfo staged(request.stagedRoot);
+    if (!install.isDir() || !staged.isDir()) {
+        message = QStringLiteral("Launcher update paths are invalid.");
+        return false;
+    }
+    if (install.absoluteFilePath() == staged.absoluteFilePath()) {
+        message = QStringLiteral("Launcher update staging must be separate from the installation.");
+        return false;
+    }
+    delta = !request.deltaPlanPath.isEmpty();
+    if (!delta) {
+        return scanFullPackage(request.stagedRoot, work.replace, message);
+    }
+    // Only the plan that travels with the staged files describes them.
+    if (QFileInfo(request.deltaPlanPath).absoluteFilePath() !=
+        QDir(request.stagedRoot).absoluteFilePath(kPlanFileName)) {
+        message =
+            QStringLiteral("Launcher delta plan must be the staged launcher-update-plan.json.");
+        return false;
+    }
+    if (!loadDeltaPlan(request.deltaPlanPath, request.fromVersion, request.version, plan,
+                       message) ||
+        !verifyDeltaStaging(request.stagedRoot, plan, files, message) ||
+        !verifyKeptFiles(request.installRoot, plan, files, message)) {
+        return false;
+    }
+    work.replace = plan.replace;
+    work.remove = plan.remove;
+    return true;
+}
+
+bool removePathIfPresent(const QString& path, FileOperations& files) {
+    if (!files.exists(path)) {
+        return true;
+    }
+    return files.isDirectory(path) ? files.removeTree(path) : files.remove(path);
+}
+
+bool movePath(const QString& from, const QString& to, FileOperations& files) {
+    files.makeDirectories(QFileInfo(to).absolutePath());
+    return files.rename(from, to);
+}
+
+// Removes the directories above `path` that are empty, deepest first, up to but not including
+// `root`, and never a directory that is not below it.
+void removeEmptyParentDirectories(const QString& path, const QString& root, FileOperations& files) {
+    const QString below = QDir::cleanPath(QFileInfo(root).absoluteFilePath()) + QLatin1Char('/');
+    QString directory = QDir::cleanPath(QFileInfo(path).absolutePath());
+    while (directory.startsWith(below, Qt::CaseInsensitive) && directory.size() > below.size() &&
+           files.removeDirectory(directory)) {
+        directory = QFileInfo(directory).absolutePath();
+    }
+}
+
+// One update run: its work directory, its entries, and the steps that change the installation.
+class UpdateRun {
+public:
+    UpdateRun(const UpdateRequest& request, FileOperations& files)
+        : request_(request),
+          files_(files),
+          workRelative_(kWorkParent + QLatin1Char('/') +
+                        QUuid::createUuid().toString(QUuid::WithoutBraces)),
+          workDirectory_(QDir(request.installRoot).absoluteFilePath(workRelative_)),
+          backupDirectory_(workDirectory_ + QStringLiteral("/backup")),
+          journalPath_(workDirectory_ + QStringLiteral("/journal.json")) {}
+
+    bool prepare(QString& message) {
+        // The work directory lies in a directory others may write to: a link planted at its
+        // parent would carry the originals out of the installation.
+        if (files_.hasLinkAlong(request_.installRoot, kWorkParent)) {
+            message = kUnsafeLink;
+            return false;
+        }
+        // The journal must be found after a power cut, so the new directories' names are made
+        // durable too; the journal's own name is flushed with it.
+        if (!files_.makeDirectories(backupDirectory_) ||
+            !files_.flushDirectory(QFileInfo(workDirectory_).absolutePath()) ||
+            !files_.flushDirectory(request_.installRoot)) {
+            message = QStringLiteral("Could not create the launcher update backup directory.");
+            return false;
+        }
+        return journal("applying", message);
+    }
+
+    bool apply(const WorkLists& work, QString& message) {
+        for (const QString& path : work.remove) {
+            if (!applyPath(path, false, message)) {
+                return false;
+            }
+        }
+        for (const QString& path : work.replace) {
+            if (!applyPath(path, true, message)) {
+                return false;
+            }
+        }
+        return true;
+    }
+
+    // Everything installed is on the disk before the journal says so and the launcher starts.
+    bool awaitStart(QString& message) {
+        if (!files_.syncFileSystem(request_.installRoot)) {
+            message = QStringLiteral("Could not complete the launcher update safely.");
+            return false;
+        }
+        return journal("awaiting-start", message);
+    }
+
+    void complete() {
+        QString ignored;
+        journal("completed", ignored);
+        files_.removeTree(workDirectory_);
+    }
+
+    void rollBack() { rollBackUpdateEntries(entries_, request_.installRoot, files_); }
+
+    void rollBackAfterFailedStart() {
+        rollBack();
+        QString ignored;
+        files_.syncFileSystem(request_.installRoot);
+        journal("rolled-back", ignored);
+    }
+
+private:
+    bool journal(const char* phase, QString& message) {
+        return writeUpdateJournal(journalPath_, QLatin1String(phase), entries_, files_, message);
+    }
+
+    bool applyPath(const QString& path, bool replacement, QString& message) {
+        if (files_.hasLinkAlong(request_.installRoot, path) ||
+            files_.hasLinkAlong(
+                request_.installRoot,
+                joined(workRelative_ + QStringLiteral("/backup"), directoryOf(path)))) {
+            rollBack();
+            message = kUnsafeLink;
+            return false;
+        }
+        UpdateEntry entry;
+        entry.path = path;
+        entry.targetPath = QDir(request_.installRoot).absoluteFilePath(path);
+        entry.backupPath = QDir(backupDirectory_).absoluteFilePath(path);
+        entry.hadOriginal = files_.exists(entry.targetPath);
+        entry.replacement = replacement;
+        entries_.append(entry);
+        if (!journal("applying", message)) {
+            entries_.removeLast();
+            rollBack();
+            return false;
+        }
+        if (entry.hadOriginal && !movePath(entry.targetPath, entry.backupPath, files_)) {
+            entries_.removeLast();
+            rollBack();
+            message = QStringLiteral("Could not back up %1.").arg(path);
+            return false;
+        }
+        if (!replacement) {
+            removeEmptyParentDirectories(entry.targetPath, request_.installRoot, files_);
+        } else if (!install(entry)) {
+            rollBack();
+            message = QStringLiteral("Could not install %1.").arg(path);
+            return false;
+        }
+        if (!journal("applying", message)) {
+            rollBack();
+            return false;
+        }
+        return true;
+    }
+
+    bool install(const UpdateEntry& entry) {
+        const QString copyPath = entry.targetPath + QStringLiteral(".tavorin-new");
+        files_.makeDirectories(QFileInfo(entry.targetPath).absolutePath());
+        // Left by an earlier run; whatever it is, it goes as an entry.
+        removePathIfPresent(copyPath, files_);
+        // The staging was checked before the first change; a link swapped in since would make
+        // this elevated process copy a file its user may not read.
+        if (!files_.hasLinkAlong(request_.stagedRoot, entry.path) &&
+            files_.copy(QDir(request_.stagedRoot).absoluteFilePath(entry.path), copyPath) &&
+            files_.rename(copyPath, entry.targetPath)) {
+            return true;
+        }
+        removePathIfPresent(copyPath, files_);
+        return false;
+    }
+
+    const UpdateRequest& request_;
+    FileOperations& files_;
+    const QString workRelative_;
+    const QString workDirectory_;
+    const QString backupDirectory_;
+    const QString journalPath_;
+    QList<UpdateEntry> entries_;
+};
+
+}  // namespace
+
+void rollBackUpdateEntries(const QList<UpdateEntry>& entries, const QString& installRoot,
+                           FileOperations& files) {
+    for (auto entry = entries.crbegin(); entry != entries.crend(); ++entry) {
+        // A directory swapped for a link since the entry was made would turn the removal below
+        // into one outside the installation.
+        if (files.hasLinkAlong(installRoot, directoryOf(entry->path))) {
+            continue;
+        }
+        removePathIfPresent(entry->targetPath, files);
+        removeEmptyParentDirectories(entry->targetPath, installRoot, files);
+        if (entry->hadOriginal) {
+            movePath(entry->backupPath, entry->targetPath, files);
+        }
+    }
+}
+
+bool applyLauncherUpdate(const UpdateRequest& request, FileOperations& files,
+                         const LauncherStart& startLauncher, QString& message) {
+    WorkLists work;
+    DeltaPlan plan;
+    bool delta = false;
+    if (!validate(request, files, work, plan, delta, message)) {
+        return false;
+    }
+    UpdateRun run(request, files);
+    if (!run.prepare(message) || !run.apply(work, message)) {
+        return false;
+    }
+    if (delta && !verifyDeltaResult(request.installRoot, plan, files, message)) {
+        run.rollBack();
+        return false;
+    }
+    if (!run.awaitStart(message)) {
+        run.rollBack();
+        return false;
+    }
+    if (!startLauncher(
+            QDir(request.installRoot).absoluteFilePath(QStringLiteral("ClientLauncher.exe")),
+            request.ackPath)) {
+        run.rollBackAfterFailedStart();
+        message = QStringLiteral("The updated launcher did not start successfully.");
+        return false;
+    }
+    run.complete();
+    return true;
+}
+
+bool applyLauncherUpdate(const QString& installRoot, const QString& stagedRoot,
+                         const QString& version, const QString& ackPath,
+                         const QString& deltaPlanPath, const QString& fromVersion,
+                         QString& message) {
+    const UpdateRequest request{installRoot, stagedRoot,    version,
+                                ackPath,     deltaPlanPath, fromVersion};
+    return applyLauncherUpdate(request, systemFileOperations(), startUpdatedLauncher, message);
 }

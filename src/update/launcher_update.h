@@ -1,12 +1,44 @@
 #pragma once
 
+#include <QList>
 #include <QString>
+#include <functional>
 
-// Replaces the launcher's files with the staged full package (deltaPlanPath and fromVersion
-// empty) or delta, starts the new launcher and keeps the update only if it acknowledges its
-// start by creating `ackPath`. False with `message` set on failure.
-// The update steps are not built yet: every call fails and says so.
+#include "update_journal.h"
+
+class FileOperations;
+
+// What the command line asks of one update. deltaPlanPath and fromVersion are both empty for a
+// full package.
+struct UpdateRequest {
+    QString installRoot;
+    QString stagedRoot;
+    QString version;
+    QString ackPath;
+    QString deltaPlanPath;
+    QString fromVersion;
+};
+
+// Starts the updated launcher and tells whether it acknowledged its start (startUpdatedLauncher).
+using LauncherStart = std::function<bool(const QString& launcherPath, const QString& ackPath)>;
+
+// The launcher update run: checks the staged full package or delta, moves every original it
+// touches into ".tavorin-update/<uuid>/backup" in the installation and installs the staged
+// copies path by path under the journal "journal.json" beside it, makes everything durable,
+// starts the new launcher and keeps the update only if it acknowledges; otherwise, and on any
+// failure after the first change, puts every original back. False with `message` set.
+bool applyLauncherUpdate(const UpdateRequest& request, FileOperations& files,
+                         const LauncherStart& startLauncher, QString& message);
+
+// The same over the real file operations and the real launcher start.
 bool applyLauncherUpdate(const QString& installRoot, const QString& stagedRoot,
                          const QString& version, const QString& ackPath,
                          const QString& deltaPlanPath, const QString& fromVersion,
                          QString& message);
+
+// Undoes `entries` from the last to the first: whatever stands at the target goes, emptied
+// directories are pruned, and the original comes back from its backup. Best effort, silent;
+// an entry under a directory that has become a link is left alone (its original stays in the
+// backup).
+void rollBackUpdateEntries(const QList<UpdateEntry>& entries, const QString& installRoot,
+                           FileOperations& files);

@@ -5,6 +5,7 @@
 #include <QtTest>
 
 #include "faulty_file_operations.h"
+#include "file_fixtures.h"
 #include "file_operations.h"
 #include "game_repair_run.h"
 #include "repair_journal.h"
@@ -17,18 +18,6 @@ using testsupport::RepairScenario;
 using Kind = FileOperations::Kind;
 
 namespace {
-
-// Merges `patch` (a JSON object text) into `object`; a null member removes the key.
-void applyPatch(QJsonObject& object, const QByteArray& patch) {
-    const QJsonObject changes = QJsonDocument::fromJson(patch).object();
-    for (auto change = changes.begin(); change != changes.end(); ++change) {
-        if (change.value().isNull()) {
-            object.remove(change.key());
-        } else {
-            object.insert(change.key(), change.value());
-        }
-    }
-}
 
 // The `setup` steps of a row, "verb:argument" separated by '|', done after the documents are
 // written.
@@ -190,8 +179,8 @@ void TestRepair::rules() {
     QFETCH(QString, message);
     QTemporaryDir dir;
     RepairScenario s(dir.path());
-    applyPatch(s.plan, planPatch.replace("@DIR@", dir.path().toUtf8()));
-    applyPatch(s.manifest, manifestPatch);
+    testsupport::applyPatch(s.plan, planPatch.replace("@DIR@", dir.path().toUtf8()));
+    testsupport::applyPatch(s.manifest, manifestPatch);
     const bool relative = setup == "relative";
     QVERIFY(s.writeDocuments() && prepare(s, relative ? QString() : setup));
     const bool journalPlanted = setup.contains("journal:") || setup.contains("transaction.json");

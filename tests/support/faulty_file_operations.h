@@ -37,6 +37,12 @@ public:
     bool remove(const QString& path) override {
         return pass(Kind::Remove) && FileOperationsWrapper::remove(path);
     }
+    bool removeDirectory(const QString& path) override {
+        return pass(Kind::Remove) && FileOperationsWrapper::removeDirectory(path);
+    }
+    bool removeTree(const QString& path) override {
+        return pass(Kind::Remove) && FileOperationsWrapper::removeTree(path);
+    }
     QByteArray hashSha256(const QString& path, QString& message) override {
         if (!pass(Kind::Hash)) {
             message =

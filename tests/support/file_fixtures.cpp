@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QJsonDocument>
 
 namespace testsupport {
 
@@ -18,6 +19,17 @@ QByteArray readFile(const QString& path) {
 QStringList entriesOf(const QString& directory) {
     return QDir(directory).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden |
                                      QDir::System);
+}
+
+void applyPatch(QJsonObject& object, const QByteArray& patch) {
+    const QJsonObject changes = QJsonDocument::fromJson(patch).object();
+    for (auto change = changes.begin(); change != changes.end(); ++change) {
+        if (change.value().isNull()) {
+            object.remove(change.key());
+        } else {
+            object.insert(change.key(), change.value());
+        }
+    }
 }
 
 }  // namespace testsupport

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
@@ -13,5 +14,8 @@ bool writeFile(const QString& path, const QByteArray& bytes);
 QByteArray readFile(const QString& path);
 // The names in `directory`, hidden and system entries included, sorted.
 QStringList entriesOf(const QString& directory);
+
+// Merges `patch` (a JSON object text) into `object`; a null member removes the key.
+void applyPatch(QJsonObject& object, const QByteArray& patch);
 
 }  // namespace testsupport

@@ -1,0 +1,126 @@
+#include "delta_plan.h"
+
+#include <QHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QSet>
+
+#include "capped_read.h"
+#include "path_rules.h"
+
+namespace {
+
+constexpr qint64 kMaxPlanBytes = 4194304;
+constexpr qsizetype kMaxEntries = 20000;
+constexpr qint64 kMaxTotalBytes = 2147483648LL;
+
+bool fieldsValid(const QJsonObject& document, const QString& fromVersion, const QString& version) {
+    const QJsonValue files = document.value(QStringLiteral("files"));
+    const QJsonValue replace = document.value(QStringLiteral("replace"));
+    const QJsonValue remove = document.value(QStringLiteral("remove"));
+    return document.value(QStringLiteral("schemaVersion")).toInt(0) == 1 &&
+           document.value(QStringLiteral("fromVersion")).toString() == fromVersion &&
+           document.value(QStringLiteral("toVersion")).toString() == version && files.isArray() &&
+           replace.isArray() && remove.isArray() && !files.toArray().isEmpty() &&
+           files.toArray().size() <= kMaxEntries && !replace.toArray().isEmpty() &&
+           replace.toArray().size() <= kMaxEntries && remove.toArray().size() <= kMaxEntries;
+}
+
+bool readInventory(const QJsonArray& elements, QList<ManifestFile>& files,
+                   QHash<QString, qsizetype>& byFolded) {
+    static const QRegularExpression digestPattern(QStringLiteral("^[0-9a-f]{64}$"));
+    qint64 total = 0;
+    for (const QJsonValue& element : elements) {
+        if (!element.isObject()) {
+            return false;
+        }
+        const QJsonObject object = element.toObject();
+        ManifestFile file;
+        file.path = object.value(QStringLiteral("path")).toString();
+        file.size = object.value(QStringLiteral("size")).toInteger(-1);
+        const QString digest = object.value(QStringLiteral("sha256")).toString();
+        file.sha256 = QByteArray::fromHex(digest.toLatin1());
+        const QString folded = file.path.toCaseFolded();
+        if (!isSafeRelativePath(file.path) || file.size < 0 || file.size > kMaxTotalBytes ||
+            total > kMaxTotalBytes - file.size || !digestPattern.match(digest).hasMatch() ||
+            file.sha256.size() != 32 || byFolded.contains(folded)) {
+            return false;
+        }
+        total += file.size;
+        byFolded.insert(folded, files.size());
+        files.append(file);
+    }
+    return true;
+}
+
+// The entries of a replace or remove list: strings, safe, never twice (case-folded), and in the
+// inventory or not, as `mustBeInInventory` says.
+bool readPathList(const QJsonArray& entries, const QHash<QString, qsizetype>& inventory,
+                  bool mustBeInInventory, QStringList& paths, QSet<QString>& folded) {
+    for (const QJsonValue& entry : entries) {
+        const QString path = entry.toString();
+        const QString key = path.toCaseFolded();
+        if (!entry.isString() || !isSafeRelativePath(path) ||
+            inventory.contains(key) != mustBeInInventory || folded.contains(key)) {
+            return false;
+        }
+        folded.insert(key);
+        paths.append(path);
+    }
+    return true;
+}
+
+}  // namespace
+
+bool loadDeltaPlan(const QString& planPath, const QString& fromVersion, const QString& version,
+                   DeltaPlan& plan, QString& message) {
+    QByteArray bytes;
+    if (!readFileCapped(planPath, kMaxPlanBytes, bytes)) {
+        message = QStringLiteral("Launcher delta plan is missing or too large.");
+        return false;
+    }
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        message = QStringLiteral("Launcher delta plan is invalid JSON.");
+        return false;
+    }
+    const QJsonObject object = document.object();
+    if (!fieldsValid(object, fromVersion, version)) {
+        message = QStringLiteral("Launcher delta plan fields are invalid.");
+        return false;
+    }
+    DeltaPlan read;
+    QHash<QString, qsizetype> inventory;
+    if (!readInventory(object.value(QStringLiteral("files")).toArray(), read.files, inventory)) {
+        message = QStringLiteral("Launcher delta target inventory is invalid.");
+        return false;
+    }
+    QSet<QString> replaced;
+    if (!readPathList(object.value(QStringLiteral("replace")).toArray(), inventory, true,
+                      read.replace, replaced)) {
+        message = QStringLiteral("Launcher delta replacement list is invalid.");
+        return false;
+    }
+    // Handed on in the inventory's spelling, which is how the staging and result are measured.
+    for (QString& path : read.replace) {
+        path = read.files.at(inventory.value(path.toCaseFolded())).path;
+    }
+    if (!replaced.contains(QStringLiteral("clientlauncher.exe")) ||
+        !replaced.contains(QStringLiteral("launcherupdater.exe"))) {
+        message = QStringLiteral("Launcher delta does not replace both launcher executables.");
+        return false;
+    }
+    QSet<QString> removed;
+    if (!readPathList(object.value(QStringLiteral("remove")).toArray(), inventory, false,
+                      read.remove, removed)) {
+        message = QStringLiteral("Launcher delta removal list is invalid.");
+        return false;
+    }
+    read.fromVersion = object.value(QStringLiteral("fromVersion")).toString();
+    read.toVersion = object.value(QStringLiteral("toVersion")).toString();
+    plan = read;
+    return true;
+}

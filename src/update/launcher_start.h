@@ -1,0 +1,9 @@
+#pragma once
+
+#include <QString>
+
+// Starts the launcher at `launcherPath` with "--update-ack" and `ackPath`, and polls up to 150
+// times, each waiting up to 100 milliseconds on the launcher, for a regular file at `ackPath`.
+// True when it appeared (the launcher then goes on running); otherwise the launcher is ended
+// with exit code 1 and the answer is false.
+bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath);

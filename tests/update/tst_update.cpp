@@ -1,0 +1,631 @@
+// The launcher update in process: the delta plan's and the packages' rules, one row each with its
+// exact message; the journal's versions byte for byte; and every file operation of an update
+// failing in turn.
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QtTest>
+
+#include "delta_plan.h"
+#include "faulty_file_operations.h"
+#include "file_fixtures.h"
+#include "launcher_update.h"
+#include "package_checks.h"
+#include "repair_scenario.h"
+
+using testsupport::FileTree;
+using Kind = FileOperations::Kind;
+
+namespace {
+
+// The installation, and what both kinds of staging bring: the two executables, a replaced nested
+// file, a new file under new directories, a directory replaced by a file. A delta also removes a
+// file (its emptied directory goes with it), a whole directory and a path that is not there.
+const FileTree kOld = {{"ClientLauncher.exe", "old launcher"},
+                       {"LauncherUpdater.exe", "old updater"},
+                       {"keep.dat", "kept"},
+                       {"bin/core.dll", "old core"},
+                       {"data/d1", "d1"},
+                       {"old/x.dll", "obsolete"},
+                       {"plugins/p1.dll", "p1"},
+                       {"plugins/sub/p2.dll", "p2"}};
+const FileTree kStaged = {{"ClientLauncher.exe", "new launcher"},
+                          {"LauncherUpdater.exe", "new updater"},
+                          {"bin/core.dll", "new core"},
+                          {"data", "a file now"},
+                          {"new/deep/n.dll", "new n"}};
+const QStringList kRemoved = {"old/x.dll", "plugins", "gone.txt"};
+
+const QString kNoBackupDirectory = "Could not create the launcher update backup directory.";
+const QString kUnsafeLink = "Launcher installation contains an unsafe symbolic link.";
+
+QString hex(const QByteArray& bytes) {
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+struct Scenario {
+    Scenario(const QString& dir, bool delta) : dir(dir), delta(delta) {
+        QJsonArray files;
+        FileTree inventory = kStaged;
+        inventory.insert("keep.dat", kOld.value("keep.dat"));
+        for (auto file = inventory.cbegin(); file != inventory.cend(); ++file) {
+            files.append(QJsonObject{{"path", file.key()},
+                                     {"size", file.value().size()},
+                                     {"sha256", hex(file.value())}});
+        }
+        const QJsonObject plan{{"schemaVersion", 1},
+                               {"fromVersion", "1.0"},
+                               {"toVersion", "2.0"},
+                               {"files", files},
+                               {"replace", QJsonArray::fromStringList(kStaged.keys())},
+                               {"remove", QJsonArray::fromStringList(kRemoved)}};
+        ready = testsupport::writeTree(root(), kOld) &&
+                testsupport::writeTree(path("staged"), kStaged) && QDir().mkpath(path("outside")) &&
+                (!delta || testsupport::writeFile(path("staged/launcher-update-plan.json"),
+                                                  QJsonDocument(plan).toJson()));
+        request = {root(),
+                   path("staged"),
+                   "2.0",
+                   path("ack"),
+                   delta ? planPath() : QString(),
+                   delta ? "1.0" : QString()};
+    }
+    QString path(const QString& relative) const { return dir + "/" + relative; }
+    QString root() const { return path("inst"); }
+    QString planPath() const { return path("staged/launcher-update-plan.json"); }
+    FileTree updated() const {
+        FileTree tree = kOld;
+        tree.remove("data/d1");
+        if (delta) {
+            tree.removeIf([](const auto& file) {
+                return file.key() == "old/x.dll" || file.key().startsWith("plugins/");
+            });
+        }
+        tree.insert(kStaged);
+        return tree;
+    }
+    // The update work directories in the installation.
+    QStringList work() const { return testsupport::entriesOf(path("inst/.tavorin-update")); }
+    QJsonObject journal() const {
+        const QStringList dirs = work();
+        return dirs.size() != 1
+                   ? QJsonObject()
+                   : QJsonDocument::fromJson(testsupport::readFile(path("inst/.tavorin-update/" +
+                                                                        dirs[0] + "/journal.json")))
+                         .object();
+    }
+
+    QString dir;
+    bool delta;
+    bool ready = false;
+    UpdateRequest request;
+};
+
+// The setup steps of a row, "verb:argument" separated by '|'; a step that begins with "late "
+// runs once the checks have passed, just before the first original moves.
+bool prepare(Scenario& s, const QString& setup, bool late) {
+    for (QString step : setup.split('|', Qt::SkipEmptyParts)) {
+        if (step.startsWith("late ") != late) {
+            continue;
+        }
+        step.remove(QRegularExpression("^late "));
+        const QString verb = step.section(':', 0, 0);
+        const QString a = s.path(step.section(':', 1).section('=', 0, 0));
+        const QString b = step.section('=', 1);
+        bool ok = true;
+        if (verb == "write") {
+            ok = QDir().mkpath(QFileInfo(a).path()) && testsupport::writeFile(a, b.toUtf8());
+        } else if (verb == "remove") {
+            ok = QFile::remove(a) || QDir(a).removeRecursively();
+        } else if (verb == "rename") {
+            ok = QDir().mkpath(QFileInfo(s.path(b)).path()) && QFile::rename(a, s.path(b));
+        } else if (verb == "mkdir") {
+            ok = QDir().mkpath(a);
+        } else if (verb == "link") {
+            ok = QFile::link(s.path(b), a);
+        } else if (verb == "staged-root") {
+            s.request.stagedRoot = a;
+        } else if (verb == "plan") {
+            s.request.deltaPlanPath = a;
+            ok = QFile::copy(s.planPath(), a);
+        }
+        if (!ok) {
+            qWarning() << "setup step failed" << step;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Runs `late` setup steps before the first rename.
+class LateSetup : public FileOperationsWrapper {
+public:
+    LateSetup(Scenario& s, const QString& setup)
+        : FileOperationsWrapper(systemFileOperations()), s_(s), setup_(setup) {}
+    bool rename(const QString& from, const QString& to) override {
+        if (!done_) {
+            done_ = prepare(s_, setup_, true);
+        }
+        return FileOperationsWrapper::rename(from, to);
+    }
+
+private:
+    Scenario& s_;
+    QString setup_;
+    bool done_ = false;
+};
+
+// What an update that could not finish leaves: every original file in place or in the backup of
+// its one work directory, and every path that differs from before named in the journal.
+void checkRecoverable(const Scenario& s, const QByteArray& where) {
+    const FileTree now = testsupport::fileTree(s.root());
+    if (s.work().isEmpty()) {
+        QVERIFY2(now == kOld, where);
+        return;
+    }
+    const FileTree backup =
+        testsupport::fileTree(s.path("inst/.tavorin-update/" + s.work().first() + "/backup"));
+    QStringList listed;
+    for (const QJsonValue& entry : s.journal().value("files").toArray()) {
+        listed << entry.toObject().value("path").toString();
+    }
+    for (auto file = kOld.cbegin(); file != kOld.cend(); ++file) {
+        QVERIFY2(now.value(file.key()) == file.value() || backup.value(file.key()) == file.value(),
+                 where + " " + file.key().toUtf8());
+    }
+    QStringList changed = now.keys() + kOld.keys();
+    changed.removeIf([&](const QString& path) { return now.value(path) == kOld.value(path); });
+    for (const QString& path : changed) {
+        QVERIFY2(std::any_of(listed.cbegin(), listed.cend(),
+                             [&path](const QString& entry) {
+                                 return path == entry || path.startsWith(entry + "/") ||
+                                        path == entry + ".tavorin-new";
+                             }),
+                 where + " " + path.toUtf8());
+    }
+}
+
+}  // namespace
+
+class TestUpdate : public QObject {
+    Q_OBJECT
+
+private slots:
+    void deltaPlanRules_data();
+    void deltaPlanRules();
+    void fullPackageLimits();
+    void refusals_data();
+    void refusals();
+    void removedPathStates();
+    void rollbackLeavesLinkedDirectoriesAlone();
+    void journalVersions();
+    void failureAtEveryStep();
+};
+
+void TestUpdate::deltaPlanRules_data() {
+    QTest::addColumn<QByteArray>("patch");
+    QTest::addColumn<QString>("setup");  // pad:N, files:N, bytes:TEXT, none
+    QTest::addColumn<QString>("message");
+    auto row = [](const char* name, const char* patch, const char* setup, const char* message) {
+        QTest::newRow(name) << QByteArray(patch) << setup << message;
+    };
+    // An inventory of both executables (the first of size N) and `more`.
+    auto inventory = [](const char* size, const char* more = "") {
+        return R"({"files":[{"path":"ClientLauncher.exe","size":)" + QByteArray(size) +
+               R"(,"sha256":"@Z@"},{"path":"LauncherUpdater.exe","size":1,"sha256":"@Z@"})" + more +
+               "]}";
+    };
+    auto inventoryRow = [&](const char* name, const char* size, const char* more,
+                            const char* message) {
+        QTest::newRow(name) << inventory(size, more) << "" << message;
+    };
+    row("valid", "", "", "");
+    row("schema version 1.0", R"({"schemaVersion":1.0})", "", "");
+    row("replaced in other case", R"({"replace":["CLIENTLAUNCHER.EXE","launcherupdater.exe"]})", "",
+        "");
+    row("remove empty", R"({"remove":[]})", "", "");
+    row("remove names a directory of inventory files", R"({"remove":["lib"]})", "", "");
+    inventoryRow("sizes total 2147483648", "2147483647", "", "");
+    row("plan of 4194304 bytes", "", "pad:4194304", "");
+    row("20000 files", "", "files:20000", "");
+
+    const char* missing = "Launcher delta plan is missing or too large.";
+    row("plan of 4194305 bytes", "", "pad:4194305", missing);
+    row("plan empty", "", "bytes:", missing);
+    row("plan missing", "", "none", missing);
+    row("plan not JSON", "", "bytes:{", "Launcher delta plan is invalid JSON.");
+    row("plan an array", "", "bytes:[]", "Launcher delta plan is invalid JSON.");
+    const char* fields = "Launcher delta plan fields are invalid.";
+    row("schema version a string", R"({"schemaVersion":"1"})", "", fields);
+    row("schema version 2", R"({"schemaVersion":2})", "", fields);
+    row("from version in other case", R"({"fromVersion":"V1.0"})", "", fields);
+    row("to version differs", R"({"toVersion":"v2.1"})", "", fields);
+    row("remove missing", R"({"remove":null})", "", fields);
+    row("files empty", R"({"files":[]})", "", fields);
+    row("replace empty", R"({"replace":[]})", "", fields);
+    row("replace not an array", R"({"replace":"ClientLauncher.exe"})", "", fields);
+    row("20001 files", "", "files:20001", fields);
+    const char* invalid = "Launcher delta target inventory is invalid.";
+    row("file entry not an object", R"({"files":[5]})", "", invalid);
+    inventoryRow("size -1", "-1", "", invalid);
+    inventoryRow("size 1.5", "1.5", "", invalid);
+    inventoryRow("size a string", "\"1\"", "", invalid);
+    inventoryRow("size 2147483649", "2147483649", "", invalid);
+    inventoryRow("sizes total 2147483649", "2147483648", "", invalid);
+    inventoryRow(
+        "digest upper case", "1",
+        R"(,{"path":"x","size":1,"sha256":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"})",
+        invalid);
+    inventoryRow(
+        "digest of 63 digits", "1",
+        R"(,{"path":"x","size":1,"sha256":"000000000000000000000000000000000000000000000000000000000000000"})",
+        invalid);
+    inventoryRow(
+        "paths equal after folding", "1",
+        R"(,{"path":"Bin/A.dll","size":1,"sha256":"@Z@"},{"path":"bin/a.dll","size":1,"sha256":"@Z@"})",
+        invalid);
+    inventoryRow("path unsafe", "1", R"(,{"path":"../x","size":1,"sha256":"@Z@"})", invalid);
+    const char* replace = "Launcher delta replacement list is invalid.";
+    row("replaced path not in the inventory",
+        R"({"replace":["ClientLauncher.exe","LauncherUpdater.exe","nope.dll"]})", "", replace);
+    row("replaced twice after folding",
+        R"({"replace":["ClientLauncher.exe","LauncherUpdater.exe","CLIENTLAUNCHER.EXE"]})", "",
+        replace);
+    row("replace entry a number", R"({"replace":["ClientLauncher.exe","LauncherUpdater.exe",5]})",
+        "", replace);
+    row("replace entry unsafe", R"({"replace":["ClientLauncher.exe","./LauncherUpdater.exe"]})", "",
+        replace);
+    row("launcher only in a subdirectory",
+        R"({"files":[{"path":"bin/ClientLauncher.exe","size":1,"sha256":"@Z@"},)"
+        R"({"path":"LauncherUpdater.exe","size":1,"sha256":"@Z@"}],)"
+        R"("replace":["bin/ClientLauncher.exe","LauncherUpdater.exe"]})",
+        "", "Launcher delta does not replace both launcher executables.");
+    const char* remove = "Launcher delta removal list is invalid.";
+    row("removed path in the inventory, other case", R"({"remove":["LIB/A.DLL"]})", "", remove);
+    row("removed twice after folding", R"({"remove":["x.dll","X.DLL"]})", "", remove);
+    row("remove entry a number", R"({"remove":[5]})", "", remove);
+    row("remove entry unsafe", R"({"remove":["con.txt"]})", "", remove);
+}
+
+void TestUpdate::deltaPlanRules() {
+    QFETCH(QByteArray, patch);
+    QFETCH(QString, setup);
+    QFETCH(QString, message);
+    const QByteArray zero(64, '0');
+    QJsonObject plan =
+        QJsonDocument::fromJson(R"({"schemaVersion":1,"fromVersion":"v1.0","toVersion":"v2.0",)"
+                                R"("files":[{"path":"ClientLauncher.exe","size":1,"sha256":"@Z@"},)"
+                                R"({"path":"LauncherUpdater.exe","size":1,"sha256":"@Z@"},)"
+                                R"({"path":"lib/a.dll","size":0,"sha256":"@Z@"}],)"
+                                R"("replace":["ClientLauncher.exe","LauncherUpdater.exe"],)"
+                                R"("remove":["old.dll"]})" +
+                                QByteArray())
+            .object();
+    testsupport::applyPatch(plan, patch);
+    const QString verb = setup.section(':', 0, 0);
+    const int n = setup.section(':', 1).toInt();
+    if (verb == "files") {
+        QJsonArray files = plan.value("files").toArray();
+        while (files.size() < n) {
+            files.append(QJsonObject{
+                {"path", QString("f%1").arg(files.size())}, {"size", 0}, {"sha256", "@Z@"}});
+        }
+        plan.insert("files", files);
+    }
+    QByteArray bytes = QJsonDocument(plan).toJson(QJsonDocument::Compact).replace("@Z@", zero);
+    if (verb == "pad") {
+        bytes.append(QByteArray(n - bytes.size(), ' '));
+    } else if (verb == "bytes") {
+        bytes = setup.section(':', 1).toUtf8();
+    }
+    QTemporaryDir dir;
+    const QString path = dir.filePath("launcher-update-plan.json");
+    QVERIFY(verb == "none" || testsupport::writeFile(path, bytes));
+    DeltaPlan loaded;
+    loaded.toVersion = "unchanged";
+    QString got;
+    QCOMPARE(loadDeltaPlan(path, "v1.0", "v2.0", loaded, got), message.isEmpty());
+    QCOMPARE(got, message);
+    if (message.isEmpty()) {
+        QCOMPARE(loaded.replace.mid(0, 2),
+                 QStringList({"ClientLauncher.exe", "LauncherUpdater.exe"}));
+        QCOMPARE(loaded.files.first().sha256, QByteArray(32, 0));
+    } else {
+        QCOMPARE(loaded.toVersion, "unchanged");
+    }
+}
+
+// The limits of a full package, at and one past each: 20000 files, 2147483648 bytes in all.
+void TestUpdate::fullPackageLimits() {
+    QTemporaryDir dir;
+    QVERIFY(testsupport::writeTree(dir.path(),
+                                   {{"ClientLauncher.exe", "1"}, {"LauncherUpdater.exe", "2"}}));
+    QFile big(dir.filePath("big.pak"));
+    QVERIFY(big.open(QIODevice::WriteOnly) && big.resize(2147483646));  // sparse
+    big.close();
+    const QString tooLarge = "Launcher update package is too large.";
+    for (const qint64 size : {2147483646LL, 2147483647LL}) {
+        QVERIFY(QFile(big.fileName()).resize(size));
+        QStringList files;
+        QString message;
+        QCOMPARE(scanFullPackage(dir.path(), files, message), size == 2147483646LL);
+        QCOMPARE(message, size == 2147483646LL ? QString() : tooLarge);
+    }
+    QVERIFY(QFile::remove(big.fileName()) && QDir(dir.path()).mkdir("many"));
+    for (int i = 2; i < 20001; ++i) {
+        QVERIFY(testsupport::writeFile(dir.filePath(QString("many/%1").arg(i)), ""));
+        if (i == 19999 || i == 20000) {
+            QStringList files;
+            QString message;
+            QCOMPARE(scanFullPackage(dir.path(), files, message), i == 19999);
+            QCOMPARE(files.size(), i == 19999 ? 20000 : 0);
+            QCOMPARE(message, i == 19999 ? QString() : tooLarge);
+        }
+    }
+}
+
+// Runs that end before the first change or undo what they did; the launcher is never started.
+// `journaled`: how many paths the journal left behind lists (-1: no work directory at all).
+void TestUpdate::refusals_data() {
+    QTest::addColumn<bool>("delta");
+    QTest::addColumn<QString>("setup");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("journaled");
+    auto row = [](const char* name, bool delta, const char* setup, const QString& message,
+                  int journaled = -1) {
+        QTest::newRow(name) << delta << setup << message << journaled;
+    };
+    row("staged root missing", false, "staged-root:none", "Launcher update paths are invalid.");
+    row("staged root is the installation", false, "staged-root:inst",
+        "Launcher update staging must be separate from the installation.");
+    row("launcher in lower case", false,
+        "rename:staged/ClientLauncher.exe=staged/clientlauncher.exe",
+        "Launcher update package is incomplete.");
+    row("launcher only in a subdirectory", false,
+        "rename:staged/ClientLauncher.exe=staged/bin/ClientLauncher.exe",
+        "Launcher update package is incomplete.");
+    row("delta plan outside the staging", true, "plan:plan.json",
+        "Launcher delta plan must be the staged launcher-update-plan.json.");
+    row("delta stages a file it does not replace", true, "write:staged/extra.dll=x",
+        "Launcher delta staging contains an unexpected file.");
+    row("delta plan file in a subdirectory", true, "write:staged/bin/launcher-update-plan.json=x",
+        "Launcher delta staging contains an unexpected file.");
+    row("delta replaced file not staged", true, "remove:staged/bin/core.dll",
+        "Launcher delta staging is incomplete.");
+    row("delta staged file of other bytes", true, "write:staged/bin/core.dll=NEW core",
+        "Update file does not match its declared hash: bin/core.dll");
+    row("delta kept file missing", true, "remove:inst/keep.dat",
+        "Update file does not match its declared size: keep.dat");
+#ifndef Q_OS_WIN
+    // Links, and names that differ only in case: Linux only (Wine shows no links, and looks
+    // names up without regard to case).
+    row("delta staging holds two names equal after folding", true,
+        "write:staged/BIN/core.dll=new core",
+        "Launcher delta staging contains an unexpected file.");
+    row("link in the package", false, "write:outside/f=x|link:staged/bin/f=outside/f",
+        "Launcher update package contains an unsafe path.");
+    row("dangling link in the package", false, "link:staged/d=outside/none",
+        "Launcher update package contains an unsafe path.");
+    row("dangling link in the delta staging", true, "link:staged/d=outside/none",
+        "Launcher delta staging contains an unsafe path.");
+    row("staged root a link", false, "rename:staged=real|link:staged=real",
+        "Launcher update package contains an unsafe path.");
+    row("installation root a link", false, "rename:inst=real|link:inst=real", kUnsafeLink);
+    row("work directory's parent a link", false,
+        "mkdir:outside/w|link:inst/.tavorin-update=outside/w", kUnsafeLink);
+    // The eighth path of the delta: the seven before it are undone, and no journal follows.
+    row("link on the way to the eighth path", true, "mkdir:outside/new|link:inst/new=outside/new",
+        kUnsafeLink, 7);
+    row("staged file swapped for a link after the checks", false,
+        "write:outside/secret=s|late remove:staged/bin/core.dll|"
+        "late link:staged/bin/core.dll=outside/secret",
+        "Could not install bin/core.dll.", -2);
+#endif
+}
+
+void TestUpdate::refusals() {
+    QFETCH(bool, delta);
+    QFETCH(QString, setup);
+    QFETCH(QString, message);
+    QFETCH(int, journaled);
+    QTemporaryDir dir;
+    Scenario s(dir.path(), delta);
+    QVERIFY(s.ready && prepare(s, setup, false));
+    const FileTree before = testsupport::fileTree(s.root());
+    const FileTree outside = testsupport::fileTree(s.path("outside"));
+    LateSetup files(s, setup);
+    bool started = false;
+    QString got;
+    QVERIFY(!applyLauncherUpdate(
+        s.request, files, [&](const QString&, const QString&) { return started = true; }, got));
+    QCOMPARE(got, message);
+    QVERIFY(!started);
+    QCOMPARE(testsupport::fileTree(s.root()), before);
+    QVERIFY(!QFileInfo::exists(s.root() + "/new/deep"));
+    QCOMPARE(testsupport::fileTree(s.path("outside")), outside);
+    if (journaled == -1) {
+        QCOMPARE(s.work(), QStringList());
+    } else if (journaled >= 0) {
+        QCOMPARE(s.journal().value("phase").toString(), "applying");
+        QCOMPARE(s.journal().value("files").toArray().size(), journaled);
+    }
+}
+
+// What a delta's result check makes of each state of a path it removes: gone, or a directory
+// that still holds inventory files, pass; anything else fails.
+void TestUpdate::removedPathStates() {
+    struct State {
+        const char* setup;
+        const char* removed;
+        bool passes;
+    };
+    const State states[] = {{"", "gone", true},
+                            {"write:inst/gone=x", "gone", false},
+                            {"mkdir:inst/gone", "gone", false},
+                            {"write:inst/gone/other.txt=x", "gone", false},
+                            {"", "bin", true},
+#ifndef Q_OS_WIN
+                            {"link:inst/gone=outside/none", "gone", false}
+#endif
+    };
+    for (const State& state : states) {
+        QTemporaryDir dir;
+        Scenario s(dir.path(), true);
+        QVERIFY(s.ready && QDir(s.root()).removeRecursively() &&
+                testsupport::writeTree(s.root(), s.updated()) && prepare(s, state.setup, false));
+        DeltaPlan plan;
+        QString message;
+        QVERIFY(loadDeltaPlan(s.planPath(), "1.0", "2.0", plan, message));
+        plan.remove = QStringList{state.removed};
+        QCOMPARE(verifyDeltaResult(s.root(), plan, systemFileOperations(), message), state.passes);
+        QCOMPARE(message, state.passes
+                              ? QString()
+                              : QString("Launcher delta did not remove an obsolete file."));
+    }
+}
+
+// A directory of the installation swapped for a link after its entry was made: the rollback
+// removes nothing through it and leaves the original in the backup.
+void TestUpdate::rollbackLeavesLinkedDirectoriesAlone() {
+#ifdef Q_OS_WIN
+    QSKIP("links cannot be made here");
+#endif
+    QTemporaryDir dir;
+    Scenario s(dir.path(), false);
+    QVERIFY(s.ready && QDir(s.root()).rename("bin", "../outside/bin") &&
+            QFile::link(s.path("outside/bin"), s.root() + "/bin") &&
+            testsupport::writeTree(s.path("backup"), {{"core.dll", "saved core"}}));
+    const UpdateEntry entry{"bin/core.dll", s.root() + "/bin/core.dll", s.path("backup/core.dll"),
+                            true, true};
+    rollBackUpdateEntries({entry}, s.root(), systemFileOperations());
+    QCOMPARE(testsupport::readFile(s.path("outside/bin/core.dll")), "old core");
+    QVERIFY(QFile::exists(s.path("backup/core.dll")));
+}
+
+// Every version of the journal of a delta, in order, and the last one whole; then the same
+// update with a launcher that does not acknowledge.
+void TestUpdate::journalVersions() {
+    class Recording : public FileOperationsWrapper {
+    public:
+        Recording() : FileOperationsWrapper(systemFileOperations()) {}
+        bool writeFile(const QString& path, const QByteArray& data) override {
+            versions << data;
+            return FileOperationsWrapper::writeFile(path, data);
+        }
+        QList<QByteArray> versions;
+    };
+    for (const bool acknowledged : {true, false}) {
+        QTemporaryDir dir;
+        Scenario s(dir.path(), true);
+        QVERIFY(s.ready);
+        Recording files;
+        QString launched;
+        QString message;
+        const bool updated = applyLauncherUpdate(
+            s.request, files,
+            [&](const QString& launcher, const QString& ack) {
+                launched = launcher + " " + ack;
+                return acknowledged && testsupport::fileTree(s.root()) == s.updated();
+            },
+            message);
+        QCOMPARE(updated, acknowledged);
+        QCOMPARE(launched, s.root() + "/ClientLauncher.exe " + s.path("ack"));
+        QStringList phases;
+        for (const QByteArray& version : files.versions) {
+            const QJsonObject journal = QJsonDocument::fromJson(version).object();
+            phases << journal.value("phase").toString() + "/" +
+                          QString::number(journal.value("files").toArray().size());
+        }
+        QStringList expected = {"applying/0"};
+        for (int n = 1; n <= 8; ++n) {
+            expected << QString("applying/%1").arg(n) << QString("applying/%1").arg(n);
+        }
+        expected << "awaiting-start/8" << (acknowledged ? "completed/8" : "rolled-back/8");
+        QCOMPARE(phases, expected);
+        QCOMPARE(files.versions.first(), R"({"files":[],"phase":"applying","schemaVersion":1})");
+        const QByteArray entries =
+            R"({"files":[{"hadOriginal":true,"path":"old/x.dll","replacement":false},)"
+            R"({"hadOriginal":true,"path":"plugins","replacement":false},)"
+            R"({"hadOriginal":false,"path":"gone.txt","replacement":false},)"
+            R"({"hadOriginal":true,"path":"ClientLauncher.exe","replacement":true},)"
+            R"({"hadOriginal":true,"path":"LauncherUpdater.exe","replacement":true},)"
+            R"({"hadOriginal":true,"path":"bin/core.dll","replacement":true},)"
+            R"({"hadOriginal":true,"path":"data","replacement":true},)"
+            R"({"hadOriginal":false,"path":"new/deep/n.dll","replacement":true}],"phase":")";
+        QCOMPARE(files.versions.last(), entries + (acknowledged ? "completed" : "rolled-back") +
+                                            R"(","schemaVersion":1})");
+        if (acknowledged) {
+            QCOMPARE(testsupport::fileTree(s.root(), false), s.updated());
+            QVERIFY(!QFileInfo::exists(s.root() + "/old") && s.work().isEmpty());
+        } else {
+            QCOMPARE(message, "The updated launcher did not start successfully.");
+            QCOMPARE(testsupport::fileTree(s.root()), kOld);
+            QVERIFY(!QFileInfo::exists(s.root() + "/new"));
+            QCOMPARE(testsupport::readFile(
+                         s.path("inst/.tavorin-update/" + s.work().first() + "/journal.json")),
+                     files.versions.last());
+        }
+    }
+}
+
+// Every call of every kind of file operation of a delta fails in turn. Once: the installation
+// ends exactly as before (or, past the acknowledgement, updated), with the journal phase the
+// failure point calls for. From then on, so that the rollback fails too: every original is in
+// place or in the backup, and the journal names every path that differs.
+void TestUpdate::failureAtEveryStep() {
+    const LauncherStart acknowledge = [](const QString&, const QString&) { return true; };
+    int scenarios = 0;
+    for (int kindIndex = 0; kindIndex < FileOperations::kKindCount; ++kindIndex) {
+        const Kind kind = static_cast<Kind>(kindIndex);
+        int calls = 0;
+        {
+            QTemporaryDir dir;
+            Scenario s(dir.path(), true);
+            testsupport::FaultyFileOperations counting;
+            QString message;
+            QVERIFY(s.ready && applyLauncherUpdate(s.request, counting, acknowledge, message));
+            calls = counting.count(kind);
+        }
+        for (int k = 1; k <= calls; ++k) {
+            for (const bool persistent : {false, true}) {
+                const QByteArray where = QByteArray::number(kindIndex) + "/" +
+                                         QByteArray::number(k) + (persistent ? " on" : " once");
+                QTemporaryDir dir;
+                Scenario s(dir.path(), true);
+                QVERIFY(s.ready);
+                testsupport::FaultyFileOperations faulty;
+                faulty.failAt(kind, k, persistent);
+                QString message;
+                const bool updated = applyLauncherUpdate(s.request, faulty, acknowledge, message);
+                QVERIFY2(faulty.failed() && updated == message.isEmpty(), where);
+                if (persistent && !updated) {
+                    checkRecoverable(s, where);
+                } else if (updated) {
+                    QVERIFY2(testsupport::fileTree(s.root()) == s.updated(), where);
+                } else {
+                    QVERIFY2(testsupport::fileTree(s.root()) == kOld &&
+                                 !QFileInfo::exists(s.root() + "/new"),
+                             where + " " + message.toUtf8());
+                    // No work directory when the checks or its creation failed; no journal when
+                    // it could not be made durable or the first version could not be written.
+                    const bool noWork =
+                        (kind == Kind::Hash && k <= 6) || (kind == Kind::MakeDirectory && k == 1);
+                    const bool noJournal =
+                        message == kNoBackupDirectory || (kind == Kind::WriteFile && k == 1);
+                    QVERIFY2(s.work().isEmpty() == noWork, where);
+                    QVERIFY2(s.journal().value("phase").toString() ==
+                                 (noWork || noJournal ? "" : "applying"),
+                             where + " " + message.toUtf8());
+                }
+                if (QTest::currentTestFailed()) {
+                    return;
+                }
+                ++scenarios;
+            }
+        }
+    }
+    qInfo("%d failure points", scenarios);
+}
+
+QTEST_GUILESS_MAIN(TestUpdate)
+#include "tst_update.moc"
