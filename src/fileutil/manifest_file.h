@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 // One file of a signed inventory (a game manifest, a delta plan): the path as the document writes
@@ -10,3 +11,8 @@ struct ManifestFile {
     qint64 size = -1;
     QByteArray sha256;
 };
+
+// Reads one inventory element, {"path": ..., "size": ..., "sha256": ...}, into `file`. False when
+// the path is unsafe, the size missing, fractional or negative, or the digest anything but
+// exactly 64 lowercase hexadecimal digits.
+bool readManifestFile(const QJsonObject& element, ManifestFile& file);

@@ -146,17 +146,10 @@ bool parseGameManifest(const QByteArray& payload, RepairPlan& plan, QString& mes
             message = QStringLiteral("The signed game manifest contains an invalid file entry.");
             return false;
         }
-        const QJsonObject entry = value.toObject();
         ManifestFile file;
-        file.path = entry.value(QStringLiteral("path")).toString();
-        file.size = entry.value(QStringLiteral("size")).toInteger(-1);
-        const QString digestText = entry.value(QStringLiteral("sha256")).toString();
-        file.sha256 = QByteArray::fromHex(digestText.toLatin1());
+        const bool valid = readManifestFile(value.toObject(), file);
         const QString key = file.path.toCaseFolded();
-        // Re-encoding catches upper case and any non-hexadecimal character that fromHex skipped.
-        if (!isSafeRelativePath(file.path) || folded.contains(key) || file.size < 0 ||
-            digestText.size() != 64 || file.sha256.size() != 32 ||
-            QString::fromLatin1(file.sha256.toHex()) != digestText) {
+        if (!valid || folded.contains(key)) {
             message = QStringLiteral("The signed game manifest contains unsafe file metadata.");
             return false;
         }

@@ -4,7 +4,6 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QRegularExpression>
 #include <QSet>
 
 #include "capped_read.h"
@@ -30,26 +29,16 @@ bool fieldsValid(const QJsonObject& document, const QString& fromVersion, const 
 
 bool readInventory(const QJsonArray& elements, QList<ManifestFile>& files,
                    QHash<QString, qsizetype>& byFolded) {
-    static const QRegularExpression digestPattern(QStringLiteral("^[0-9a-f]{64}$"));
     qint64 total = 0;
     for (const QJsonValue& element : elements) {
-        if (!element.isObject()) {
-            return false;
-        }
-        const QJsonObject object = element.toObject();
         ManifestFile file;
-        file.path = object.value(QStringLiteral("path")).toString();
-        file.size = object.value(QStringLiteral("size")).toInteger(-1);
-        const QString digest = object.value(QStringLiteral("sha256")).toString();
-        file.sha256 = QByteArray::fromHex(digest.toLatin1());
-        const QString folded = file.path.toCaseFolded();
-        if (!isSafeRelativePath(file.path) || file.size < 0 || file.size > kMaxTotalBytes ||
-            total > kMaxTotalBytes - file.size || !digestPattern.match(digest).hasMatch() ||
-            file.sha256.size() != 32 || byFolded.contains(folded)) {
+        if (!element.isObject() || !readManifestFile(element.toObject(), file) ||
+            file.size > kMaxTotalBytes || total > kMaxTotalBytes - file.size ||
+            byFolded.contains(file.path.toCaseFolded())) {
             return false;
         }
         total += file.size;
-        byFolded.insert(folded, files.size());
+        byFolded.insert(file.path.toCaseFolded(), files.size());
         files.append(file);
     }
     return true;

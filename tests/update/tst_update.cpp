@@ -264,6 +264,8 @@ void TestUpdate::deltaPlanRules_data() {
         "paths equal after folding", "1",
         R"(,{"path":"Bin/A.dll","size":1,"sha256":"@Z@"},{"path":"bin/a.dll","size":1,"sha256":"@Z@"})",
         invalid);
+    inventoryRow("digest followed by a line break", "1",
+                 R"(,{"path":"x","size":1,"sha256":"@Z@\n"})", invalid);
     inventoryRow("path unsafe", "1", R"(,{"path":"../x","size":1,"sha256":"@Z@"})", invalid);
     const char* replace = "Launcher delta replacement list is invalid.";
     row("replaced path not in the inventory",
@@ -502,17 +504,30 @@ void TestUpdate::rollbackLeavesLinkedDirectoriesAlone() {
     QVERIFY(QFile::exists(s.path("backup/core.dll")));
 }
 
-// Every version of the journal of a delta, in order, and the last one whole; then the same
-// update with a launcher that does not acknowledge.
+// Every version of the journal of a delta in order, between the flushes that make what it
+// describes durable, and the last one whole; then the same with a launcher that does not
+// acknowledge.
 void TestUpdate::journalVersions() {
     class Recording : public FileOperationsWrapper {
     public:
         Recording() : FileOperationsWrapper(systemFileOperations()) {}
         bool writeFile(const QString& path, const QByteArray& data) override {
             versions << data;
+            const QJsonObject journal = QJsonDocument::fromJson(data).object();
+            steps << journal.value("phase").toString() + "/" +
+                         QString::number(journal.value("files").toArray().size());
             return FileOperationsWrapper::writeFile(path, data);
         }
+        bool flushDirectory(const QString& path) override {
+            steps << "flush";
+            return FileOperationsWrapper::flushDirectory(path);
+        }
+        bool syncFileSystem(const QString& path) override {
+            steps << "sync";
+            return FileOperationsWrapper::syncFileSystem(path);
+        }
         QList<QByteArray> versions;
+        QStringList steps;
     };
     for (const bool acknowledged : {true, false}) {
         QTemporaryDir dir;
@@ -530,18 +545,15 @@ void TestUpdate::journalVersions() {
             message);
         QCOMPARE(updated, acknowledged);
         QCOMPARE(launched, s.root() + "/ClientLauncher.exe " + s.path("ack"));
-        QStringList phases;
-        for (const QByteArray& version : files.versions) {
-            const QJsonObject journal = QJsonDocument::fromJson(version).object();
-            phases << journal.value("phase").toString() + "/" +
-                          QString::number(journal.value("files").toArray().size());
-        }
-        QStringList expected = {"applying/0"};
+        QStringList expected = {"flush", "flush", "applying/0"};
         for (int n = 1; n <= 8; ++n) {
             expected << QString("applying/%1").arg(n) << QString("applying/%1").arg(n);
         }
-        expected << "awaiting-start/8" << (acknowledged ? "completed/8" : "rolled-back/8");
-        QCOMPARE(phases, expected);
+        expected << "sync"
+                 << "awaiting-start/8";
+        expected << (acknowledged ? QStringList{"completed/8"}
+                                  : QStringList{"sync", "rolled-back/8"});
+        QCOMPARE(files.steps, expected);
         QCOMPARE(files.versions.first(), R"({"files":[],"phase":"applying","schemaVersion":1})");
         const QByteArray entries =
             R"({"files":[{"hadOriginal":true,"path":"old/x.dll","replacement":false},)"
