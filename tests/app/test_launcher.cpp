@@ -38,24 +38,14 @@ std::string toUtf8(const std::wstring& text) {
     std::string out;
     for (std::size_t i = 0; i < text.size(); ++i) {
         std::uint32_t c = static_cast<std::uint16_t>(text[i]);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
-            text[i + 1] < 0xE000) {
+        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
             c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint16_t>(text[++i]) - 0xDC00);
         }
-        if (c < 0x80) {
-            out += static_cast<char>(c);
-        } else if (c < 0x800) {
-            out += static_cast<char>(0xC0 | c >> 6);
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else if (c < 0x10000) {
-            out += static_cast<char>(0xE0 | c >> 12);
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | c >> 18);
-            out += static_cast<char>(0x80 | (c >> 12 & 0x3F));
-            out += static_cast<char>(0x80 | (c >> 6 & 0x3F));
-            out += static_cast<char>(0x80 | (c & 0x3F));
+        const int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
+        // The lead byte: 0xxxxxxx, 110xxxxx, 1110xxxx or 11110xxx; then 10xxxxxx each.
+        out += static_cast<char>((tail == 0 ? 0 : 0xFF00 >> (tail + 1)) | c >> (6 * tail));
+        for (int k = tail - 1; k >= 0; --k) {
+            out += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
         }
     }
     return out;

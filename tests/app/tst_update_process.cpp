@@ -1,0 +1,422 @@
+// The launcher update as a whole process: the updater applies a staged full package or delta and
+// starts the test launcher as the new ClientLauncher.exe, which answers in each of the ways a
+// launcher can; judged by the exit code, the installation, the journal and the acknowledgement.
+// And the updater killed at every call of it that may change the file system.
+#include <QCryptographicHash>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QScopeGuard>
+#include <QStandardPaths>
+#include <QUuid>
+#include <QtTest>
+
+#include "file_fixtures.h"
+#include "process_harness.h"
+#include "repair_scenario.h"
+
+#ifndef Q_OS_WIN
+#include <signal.h>
+
+#include <cerrno>
+#endif
+
+using testsupport::FileTree;
+
+namespace {
+
+const QByteArray kDirectory = "<dir>";
+
+// Every entry under `root`, directories as "<dir>" and links as "<link>", files with their
+// content; without the top-level ".tavorin-" names, which are the update's own (its work
+// directories, and the write probe that a kill may leave).
+FileTree snapshot(const QString& root) {
+    FileTree tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (!relative.startsWith(QLatin1String(".tavorin-"))) {
+            tree.insert(relative, it.fileInfo().isSymLink() ? QByteArray("<link>")
+                                  : it.fileInfo().isDir()   ? kDirectory
+                                                            : testsupport::readFile(path));
+        }
+    }
+    return tree;
+}
+
+// `files` with the directories on their way.
+FileTree withDirectories(FileTree files) {
+    for (const QString& path : files.keys()) {
+        for (qsizetype slash = path.indexOf('/'); slash > 0; slash = path.indexOf('/', slash + 1)) {
+            files.insert(path.left(slash), kDirectory);
+        }
+    }
+    return files;
+}
+
+// Journal entries as compact JSON lines, sorted: the walk of a full package has no fixed order.
+QStringList entryLines(const QJsonArray& entries) {
+    QStringList lines;
+    for (const QJsonValue& entry : entries) {
+        lines << QJsonDocument(entry.toObject()).toJson(QJsonDocument::Compact);
+    }
+    lines.sort();
+    return lines;
+}
+
+// An installation of the old launcher and an update to the new one in a scratch directory. The
+// update replaces both executables and a nested file, creates a file under new directories,
+// replaces a directory by a file and keeps one file; a delta also removes a file, which empties
+// its directory.
+struct Scenario {
+    Scenario(const QString& dir, const QString& rootName, const QString& ackName, bool isDelta)
+        : root(dir + '/' + rootName),
+          staging(dir + "/staged"),
+          ack(dir + '/' + ackName),
+          delta(isDelta) {
+        staged.insert("ClientLauncher.exe", testsupport::readFile(harness::testLauncher()));
+        if (delta) {
+            removed << "plugins/old.dll";
+        }
+    }
+
+    bool write() const {
+        const QString launcher = staging + "/ClientLauncher.exe";
+        if (!testsupport::writeTree(root, old) || !testsupport::writeTree(staging, staged) ||
+            !QFile::setPermissions(launcher,
+                                   QFile::permissions(launcher) | QFileDevice::ExeOwner)) {
+            return false;
+        }
+        if (!delta) {
+            return true;
+        }
+        QJsonArray inventory;
+        const FileTree target = updated();
+        for (auto file = target.cbegin(); file != target.cend(); ++file) {
+            const QByteArray digest =
+                QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex();
+            inventory.append(QJsonObject{{"path", file.key()},
+                                         {"size", file.value().size()},
+                                         {"sha256", QString::fromLatin1(digest)}});
+        }
+        return testsupport::writeFile(
+            staging + "/launcher-update-plan.json",
+            QJsonDocument(QJsonObject{{"schemaVersion", 1},
+                                      {"fromVersion", "1.0.0"},
+                                      {"toVersion", "2.0.0"},
+                                      {"files", inventory},
+                                      {"replace", QJsonArray::fromStringList(staged.keys())},
+                                      {"remove", QJsonArray::fromStringList(removed)}})
+                .toJson());
+    }
+
+    FileTree updated() const {
+        FileTree tree = old;
+        const auto drop = [&tree](const QString& path) {
+            tree.removeIf([&path](const auto& entry) {
+                return entry.key() == path || entry.key().startsWith(path + '/');
+            });
+        };
+        for (const QString& path : removed) {
+            drop(path);
+        }
+        for (auto file = staged.cbegin(); file != staged.cend(); ++file) {
+            drop(file.key());
+            tree.insert(file.key(), file.value());
+        }
+        return tree;
+    }
+
+    QStringList arguments(quint32 parentPid) const {
+        QStringList arguments = {"--apply-update", "--version", "2.0.0", "--parent-pid",
+                                 QString::number(parentPid)};
+        arguments << "--install-root" << harness::programPath(root);
+        arguments << "--staged-root" << harness::programPath(staging);
+        arguments << "--ack" << harness::programPath(ack);
+        if (delta) {
+            arguments << "--delta-plan"
+                      << harness::programPath(staging + "/launcher-update-plan.json")
+                      << "--from-version"
+                      << "1.0.0";
+        }
+        return arguments;
+    }
+
+    QStringList journalEntries() const {
+        QJsonArray entries;
+        const FileTree before = withDirectories(old);
+        for (const QString& path : removed + staged.keys()) {
+            entries.append(QJsonObject{{"hadOriginal", before.contains(path)},
+                                       {"path", path},
+                                       {"replacement", staged.contains(path)}});
+        }
+        return entryLines(entries);
+    }
+
+    const QString root;
+    const QString staging;
+    const QString ack;
+    const bool delta;
+    const FileTree old = {{"ClientLauncher.exe", "old launcher"},
+                          {"LauncherUpdater.exe", "old updater"},
+                          {"bin/core.dll", "old core"},
+                          {"data/old.pak", "old data"},
+                          {"keep.txt", "kept"},
+                          {"plugins/old.dll", "obsolete"}};
+    FileTree staged = {{"LauncherUpdater.exe", "new updater"},
+                       {"bin/core.dll", "new core, longer"},
+                       {"data", "a file where a directory was"},
+                       {"res/new/deep.dat", "created"}};
+    QStringList removed;
+};
+
+// The update work directories an update left in `root`.
+QStringList workDirectories(const QString& root) {
+    return testsupport::entriesOf(root + "/.tavorin-update");
+}
+
+// The id of a process that has ended, for --parent-pid: the update then goes on at once.
+quint32 endedProcessId() {
+    QProcess child;
+    const quint32 pid = harness::startStandInLauncher(child);
+    child.closeWriteChannel();
+    return child.waitForFinished() ? pid : 0;
+}
+
+QString strace() {
+    return QStandardPaths::findExecutable("strace");
+}
+
+// Runs a full-package update of `s` under strace with `options`, the launcher acknowledging.
+// Only the updater is traced: the launcher's own calls are none of its steps.
+bool underStrace(QProcess& process, const Scenario& s, const QStringList& options) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("LAUNCHERUPDATER_TEST_LAUNCHER", "exit");
+    process.setProcessEnvironment(environment);
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    const quint32 parent = endedProcessId();
+    process.start(strace(), QStringList{"-qq"} + options + QStringList{harness::executable()} +
+                                s.arguments(parent));
+    return parent != 0 && process.waitForFinished(120000);
+}
+
+// Whether what a killed update left can be told and undone from its journal: with no journal,
+// the old installation (or the new one, once the launcher acknowledged and the completed
+// update's work directory was being removed); otherwise every path that differs from the old
+// installation, or lies on the way to one that does, is listed, and every original file is in
+// place or in the backup, byte for byte.
+QString inconsistency(const Scenario& s) {
+    const FileTree now = snapshot(s.root);
+    const FileTree before = withDirectories(s.old);
+    const FileTree after = withDirectories(s.updated());
+    const QStringList work = workDirectories(s.root);
+    if (work.size() > 1) {
+        return "more than one work directory";
+    }
+    const QString workDirectory = s.root + "/.tavorin-update/" + work.value(0);
+    const QJsonObject journal =
+        QJsonDocument::fromJson(testsupport::readFile(workDirectory + "/journal.json")).object();
+    if (journal.isEmpty()) {
+        return now == before || (QFile::exists(s.ack) && now == after)
+                   ? QString()
+                   : "no journal, and neither the old nor the new installation";
+    }
+    if (journal.value("phase") == "completed") {
+        return now == after ? QString() : "completed, but not the new installation";
+    }
+    QStringList listed;
+    for (const QJsonValue& entry : journal.value("files").toArray()) {
+        listed << entry.toObject().value("path").toString();
+    }
+    QStringList paths = now.keys() + before.keys();
+    paths.removeDuplicates();
+    for (const QString& path : paths) {
+        const bool same = now.value(path, "<none>") == before.value(path, "<none>");
+        const bool covered = std::any_of(listed.cbegin(), listed.cend(), [&](const QString& e) {
+            return path == e || path == e + ".tavorin-new" || path.startsWith(e + '/') ||
+                   e.startsWith(path + '/');
+        });
+        if (!same && !covered) {
+            return path + " changed but is not in the journal";
+        }
+    }
+    const FileTree backup = testsupport::fileTree(workDirectory + "/backup", false);
+    for (auto file = s.old.cbegin(); file != s.old.cend(); ++file) {
+        if (now.value(file.key()) != file.value() && backup.value(file.key()) != file.value()) {
+            return file.key() + " is neither in place nor in the backup";
+        }
+    }
+    return QString();
+}
+
+}  // namespace
+
+class TestUpdateProcess : public QObject {
+    Q_OBJECT
+
+private slots:
+    void updates_data();
+    void updates();
+    void crashAtEveryStep();
+};
+
+void TestUpdateProcess::updates_data() {
+    QTest::addColumn<bool>("delta");
+    QTest::addColumn<QString>("launcher");  // how the test launcher answers
+    QTest::addColumn<QString>("atAck");     // what stands at the acknowledgement path before
+    QTest::addColumn<QString>("rootName");
+    QTest::addColumn<QString>("ackName");
+    QTest::addColumn<int>("exitCode");
+
+    const auto row = [](const char* name, bool delta, const char* launcher, const char* atAck,
+                        int exitCode, const QString& rootName = "inst",
+                        const QString& ackName = "ack") {
+        QTest::newRow(name) << delta << QString(launcher) << QString(atAck) << rootName << ackName
+                            << exitCode;
+    };
+    row("full, the launcher stays; spaces and non-ASCII in the paths", false, "stay", "", 0,
+        QString::fromUtf8("Launcher Ünïcödé 启动器"), QString::fromUtf8("ack é 確認"));
+    row("delta, the launcher acknowledges and ends", true, "exit", "", 0);
+    row("an acknowledgement there before the start", false, "no-ack", "file", 0);
+    row("the launcher ends without acknowledging", false, "no-ack", "", 6);
+    row("full, the launcher crashes", false, "crash", "", 6);
+    row("delta, the launcher crashes", true, "crash", "", 6);
+    row("a directory at the acknowledgement path", false, "exit", "directory", 6);
+    // About 15 seconds: the updater gives the launcher 150 polls of 100 ms.
+    row("the launcher never acknowledges and is ended", false, "never", "", 6);
+    // Windows names cannot hold a double quote, and a trailing backslash names the directory.
+    if (!harness::underWine()) {
+        row("double quotes and a trailing backslash in the paths", true, "exit", "", 0,
+            "inst \"q\" \\", "ack \"q\" \\");
+    }
+}
+
+void TestUpdateProcess::updates() {
+    QFETCH(bool, delta);
+    QFETCH(QString, launcher);
+    QFETCH(QString, atAck);
+    QFETCH(QString, rootName);
+    QFETCH(QString, ackName);
+    QFETCH(int, exitCode);
+    QTemporaryDir dir;
+    const Scenario s(dir.path(), rootName, ackName, delta);
+    QVERIFY(s.write());
+    // A launcher left running by a failed check ends before the scratch directory goes.
+    const auto stopLauncher = qScopeGuard([&] { testsupport::writeFile(s.ack + ".stop", {}); });
+    if (atAck == "file") {
+        QVERIFY(testsupport::writeFile(s.ack, "earlier"));
+    } else if (atAck == "directory") {
+        QVERIFY(QDir().mkdir(s.ack));
+    }
+    const quint32 parent = endedProcessId();
+    QVERIFY(parent != 0);
+    const ProcessResult result = harness::run(s.arguments(parent), {}, QString(),
+                                              {"LAUNCHERUPDATER_TEST_LAUNCHER=" + launcher});
+    QVERIFY(result.finished);
+    QCOMPARE(result.exitCode, exitCode);
+
+    const QStringList work = workDirectories(s.root);
+    if (exitCode == 0) {
+        QCOMPARE(result.standardError, QByteArray());
+        QCOMPARE(snapshot(s.root), withDirectories(s.updated()));
+        QCOMPARE(work, QStringList());
+        QCOMPARE(testsupport::readFile(s.ack),
+                 atAck == "file" ? QByteArray("earlier")
+                                 : "--update-ack\n" + harness::programPath(s.ack).toUtf8() + '\n');
+        if (launcher == "stay") {
+            // The launcher outlives the updater, and still answers.
+            QVERIFY(!QFile::exists(s.ack + ".done"));
+            QVERIFY(testsupport::writeFile(s.ack + ".stop", {}));
+            QTRY_VERIFY_WITH_TIMEOUT(QFile::exists(s.ack + ".done"), 30000);
+        }
+        return;
+    }
+    QVERIFY2(result.standardError.contains(
+                 "launcher update failed: The updated launcher did not start successfully."),
+             result.standardError.constData());
+    QCOMPARE(snapshot(s.root), withDirectories(s.old));
+    QCOMPARE(work.size(), 1);
+    QCOMPARE(QUuid::fromString(work.first()).toString(QUuid::WithoutBraces), work.first());
+    const QString workDirectory = s.root + "/.tavorin-update/" + work.first();
+    const QByteArray written = testsupport::readFile(workDirectory + "/journal.json");
+    const QJsonObject journal = QJsonDocument::fromJson(written).object();
+    QCOMPARE(written, QJsonDocument(journal).toJson(QJsonDocument::Compact));
+    QCOMPARE(journal.value("schemaVersion"), QJsonValue(1));
+    QCOMPARE(journal.value("phase"), QJsonValue("rolled-back"));
+    QCOMPARE(entryLines(journal.value("files").toArray()), s.journalEntries());
+    QCOMPARE(testsupport::fileTree(workDirectory + "/backup", false), FileTree());
+    if (launcher == "never") {
+        QVERIFY(QFile::exists(s.ack + ".pid"));
+#ifndef Q_OS_WIN
+        // Under Wine the file holds a Windows process id, which no POSIX call can look up.
+        if (!harness::underWine()) {
+            const pid_t pid = testsupport::readFile(s.ack + ".pid").toInt();
+            QVERIFY(pid > 0);
+            QTRY_VERIFY_WITH_TIMEOUT(::kill(pid, 0) == -1 && errno == ESRCH, 10000);
+        }
+#endif
+    }
+}
+
+// SIGKILL at each call of the updater that may change the file system, one after another
+// (strace's fault injection), in a full-package update; after each kill, what is on disk must
+// be the old installation, the new one, or what the journal and the backups can undo.
+void TestUpdateProcess::crashAtEveryStep() {
+    SKIP_WHERE_WINE_CANNOT();
+    if (strace().isEmpty()) {
+        QSKIP("strace is not installed (scripts/install-deps.sh installs it)");
+    }
+    const QStringList calls = {
+        "openat",    "mkdir",           "mkdirat",  "rmdir",    "rename", "renameat",  "renameat2",
+        "link",      "linkat",          "unlink",   "unlinkat", "write",  "pwrite64",  "truncate",
+        "ftruncate", "copy_file_range", "sendfile", "fchmod",   "fsync",  "fdatasync", "syncfs"};
+    // The kill points: every such call that names an entry in the scratch directory, by its
+    // number among the calls of its name. The others (the loader opening libraries, the log
+    // line) cannot change the installation.
+    QList<std::pair<QString, int>> points;
+    QMap<QString, int> counts;
+    {
+        QTemporaryDir dir;
+        const Scenario s(dir.path(), "inst", "ack", false);
+        QVERIFY(s.write());
+        QProcess counting;
+        QVERIFY(underStrace(counting, s,
+                            {"-y", "-o", dir.filePath("trace"), "-e", "trace=" + calls.join(',')}));
+        QCOMPARE(snapshot(s.root), withDirectories(s.updated()));
+        QMap<QString, int> seen;
+        const QString canonical = QFileInfo(dir.path()).canonicalFilePath();
+        for (const QByteArray& line : testsupport::readFile(dir.filePath("trace")).split('\n')) {
+            const QString text = QString::fromUtf8(line);
+            const QString name = text.section('(', 0, 0);
+            if (!calls.contains(name)) {
+                continue;
+            }
+            const int n = ++seen[name];
+            if (text.contains(dir.path()) || text.contains(canonical)) {
+                points.append({name, n});
+                ++counts[name];
+            }
+        }
+    }
+    for (const auto& [call, n] : points) {
+        const QString where = call + " #" + QString::number(n) + ": ";
+        QTemporaryDir dir;
+        const Scenario s(dir.path(), "inst", "ack", false);
+        QVERIFY(s.write());
+        QProcess killed;
+        QVERIFY(underStrace(killed, s,
+                            {"-o", "/dev/null", "-e", "trace=" + call, "-e",
+                             QString("inject=%1:signal=KILL:when=%2").arg(call).arg(n)}));
+        QVERIFY2(killed.exitStatus() == QProcess::CrashExit || killed.exitCode() == 128 + 9,
+                 qPrintable(where + "not killed"));
+        const QString why = inconsistency(s);
+        QVERIFY2(why.isEmpty(), qPrintable(where + why));
+    }
+    qInfo() << points.size() << "kill points:" << counts;
+}
+
+QTEST_GUILESS_MAIN(TestUpdateProcess)
+#include "tst_update_process.moc"
