@@ -177,6 +177,7 @@ private:
         entry.backupPath = QDir(backupDirectory_).absoluteFilePath(path);
         entry.hadOriginal = files_.exists(entry.targetPath);
         entry.replacement = replacement;
+        entry.record = journalRecord(entry);
         entries_.append(entry);
         if (!journal("applying", message)) {
             entries_.removeLast();

@@ -497,8 +497,8 @@ void TestUpdate::rollbackLeavesLinkedDirectoriesAlone() {
     QVERIFY(s.ready && QDir(s.root()).rename("bin", "../outside/bin") &&
             QFile::link(s.path("outside/bin"), s.root() + "/bin") &&
             testsupport::writeTree(s.path("backup"), {{"core.dll", "saved core"}}));
-    const UpdateEntry entry{"bin/core.dll", s.root() + "/bin/core.dll", s.path("backup/core.dll"),
-                            true, true};
+    const UpdateEntry entry{
+        "bin/core.dll", s.root() + "/bin/core.dll", s.path("backup/core.dll"), true, true, {}};
     rollBackUpdateEntries({entry}, s.root(), systemFileOperations());
     QCOMPARE(testsupport::readFile(s.path("outside/bin/core.dll")), "old core");
     QVERIFY(QFile::exists(s.path("backup/core.dll")));
