@@ -57,7 +57,7 @@ for n in "${sizes[@]}"; do
     parent=$!
     wait "$parent"
     start=$(now)
-    LAUNCHERUPDATER_TEST_LAUNCHER=exit "$updater" --apply-update --install-root "$work/inst-$n" \
+    LAUNCHERUPDATER_TEST_LAUNCHER="exit" "$updater" --apply-update --install-root "$work/inst-$n" \
         --staged-root "$work/staged-$n" --version 2.0.0 --ack "$work/ack-$n" --parent-pid "$parent"
     update=$(( $(now) - start ))
     if ! diff -r -q -x .tavorin-update "$work/staged-$n" "$work/inst-$n" > /dev/null; then
