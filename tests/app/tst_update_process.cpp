@@ -2,7 +2,6 @@
 // starts the test launcher as the new ClientLauncher.exe, which answers in each of the ways a
 // launcher can; judged by the exit code, the installation, the journal and the acknowledgement.
 // And the updater killed at every call of it that may change the file system.
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -14,7 +13,7 @@
 
 #include "file_fixtures.h"
 #include "process_harness.h"
-#include "repair_scenario.h"
+#include "update_scenario.h"
 
 #ifndef Q_OS_WIN
 #include <signal.h>
@@ -26,35 +25,25 @@ using testsupport::FileTree;
 
 namespace {
 
-const QByteArray kDirectory = "<dir>";
+using testsupport::UpdateScenario;
 
-// Every entry under `root`, directories as "<dir>" and links as "<link>", files with their
-// content; without the top-level ".tavorin-" names, which are the update's own (its work
-// directories, and the write probe that a kill may leave).
-FileTree snapshot(const QString& root) {
-    FileTree tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = QDir(root).relativeFilePath(path);
-        if (!relative.startsWith(QLatin1String(".tavorin-"))) {
-            tree.insert(relative, it.fileInfo().isSymLink() ? QByteArray("<link>")
-                                  : it.fileInfo().isDir()   ? kDirectory
-                                                            : testsupport::readFile(path));
-        }
+QStringList updateArguments(const UpdateScenario& s, quint32 parentPid) {
+    QStringList arguments = {"--apply-update", "--version", "2.0", "--parent-pid",
+                             QString::number(parentPid)};
+    arguments << "--install-root" << harness::programPath(s.root);
+    arguments << "--staged-root" << harness::programPath(s.staging);
+    arguments << "--ack" << harness::programPath(s.ack);
+    if (s.delta) {
+        arguments << "--delta-plan" << harness::programPath(s.planPath()) << "--from-version"
+                  << "1.0";
     }
-    return tree;
+    return arguments;
 }
 
-// `files` with the directories on their way.
-FileTree withDirectories(FileTree files) {
-    for (const QString& path : files.keys()) {
-        for (qsizetype slash = path.indexOf('/'); slash > 0; slash = path.indexOf('/', slash + 1)) {
-            files.insert(path.left(slash), kDirectory);
-        }
-    }
-    return files;
+// The scenario with the test launcher staged as the new ClientLauncher.exe.
+bool write(UpdateScenario& s) {
+    s.staged.insert("ClientLauncher.exe", testsupport::readFile(harness::testLauncher()));
+    return s.write();
 }
 
 // Journal entries as compact JSON lines, sorted: the walk of a full package has no fixed order.
@@ -67,115 +56,16 @@ QStringList entryLines(const QJsonArray& entries) {
     return lines;
 }
 
-// An installation of the old launcher and an update to the new one in a scratch directory. The
-// update replaces both executables and a nested file, creates a file under new directories,
-// replaces a directory by a file and keeps one file; a delta also removes a file, which empties
-// its directory.
-struct Scenario {
-    Scenario(const QString& dir, const QString& rootName, const QString& ackName, bool isDelta)
-        : root(dir + '/' + rootName),
-          staging(dir + "/staged"),
-          ack(dir + '/' + ackName),
-          delta(isDelta) {
-        staged.insert("ClientLauncher.exe", testsupport::readFile(harness::testLauncher()));
-        if (delta) {
-            removed << "plugins/old.dll";
-        }
+// The entries of every path the update of `s` touches.
+QStringList expectedEntries(const UpdateScenario& s) {
+    QJsonArray entries;
+    const FileTree before = s.before();
+    for (const QString& path : s.removed + s.staged.keys()) {
+        entries.append(QJsonObject{{"hadOriginal", before.contains(path)},
+                                   {"path", path},
+                                   {"replacement", s.staged.contains(path)}});
     }
-
-    bool write() const {
-        const QString launcher = staging + "/ClientLauncher.exe";
-        if (!testsupport::writeTree(root, old) || !testsupport::writeTree(staging, staged) ||
-            !QFile::setPermissions(launcher,
-                                   QFile::permissions(launcher) | QFileDevice::ExeOwner)) {
-            return false;
-        }
-        if (!delta) {
-            return true;
-        }
-        QJsonArray inventory;
-        const FileTree target = updated();
-        for (auto file = target.cbegin(); file != target.cend(); ++file) {
-            const QByteArray digest =
-                QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex();
-            inventory.append(QJsonObject{{"path", file.key()},
-                                         {"size", file.value().size()},
-                                         {"sha256", QString::fromLatin1(digest)}});
-        }
-        return testsupport::writeFile(
-            staging + "/launcher-update-plan.json",
-            QJsonDocument(QJsonObject{{"schemaVersion", 1},
-                                      {"fromVersion", "1.0.0"},
-                                      {"toVersion", "2.0.0"},
-                                      {"files", inventory},
-                                      {"replace", QJsonArray::fromStringList(staged.keys())},
-                                      {"remove", QJsonArray::fromStringList(removed)}})
-                .toJson());
-    }
-
-    FileTree updated() const {
-        FileTree tree = old;
-        const auto drop = [&tree](const QString& path) {
-            tree.removeIf([&path](const auto& entry) {
-                return entry.key() == path || entry.key().startsWith(path + '/');
-            });
-        };
-        for (const QString& path : removed) {
-            drop(path);
-        }
-        for (auto file = staged.cbegin(); file != staged.cend(); ++file) {
-            drop(file.key());
-            tree.insert(file.key(), file.value());
-        }
-        return tree;
-    }
-
-    QStringList arguments(quint32 parentPid) const {
-        QStringList arguments = {"--apply-update", "--version", "2.0.0", "--parent-pid",
-                                 QString::number(parentPid)};
-        arguments << "--install-root" << harness::programPath(root);
-        arguments << "--staged-root" << harness::programPath(staging);
-        arguments << "--ack" << harness::programPath(ack);
-        if (delta) {
-            arguments << "--delta-plan"
-                      << harness::programPath(staging + "/launcher-update-plan.json")
-                      << "--from-version"
-                      << "1.0.0";
-        }
-        return arguments;
-    }
-
-    QStringList journalEntries() const {
-        QJsonArray entries;
-        const FileTree before = withDirectories(old);
-        for (const QString& path : removed + staged.keys()) {
-            entries.append(QJsonObject{{"hadOriginal", before.contains(path)},
-                                       {"path", path},
-                                       {"replacement", staged.contains(path)}});
-        }
-        return entryLines(entries);
-    }
-
-    const QString root;
-    const QString staging;
-    const QString ack;
-    const bool delta;
-    const FileTree old = {{"ClientLauncher.exe", "old launcher"},
-                          {"LauncherUpdater.exe", "old updater"},
-                          {"bin/core.dll", "old core"},
-                          {"data/old.pak", "old data"},
-                          {"keep.txt", "kept"},
-                          {"plugins/old.dll", "obsolete"}};
-    FileTree staged = {{"LauncherUpdater.exe", "new updater"},
-                       {"bin/core.dll", "new core, longer"},
-                       {"data", "a file where a directory was"},
-                       {"res/new/deep.dat", "created"}};
-    QStringList removed;
-};
-
-// The update work directories an update left in `root`.
-QStringList workDirectories(const QString& root) {
-    return testsupport::entriesOf(root + "/.tavorin-update");
+    return entryLines(entries);
 }
 
 // The id of a process that has ended, for --parent-pid: the update then goes on at once.
@@ -192,64 +82,15 @@ QString strace() {
 
 // Runs a full-package update of `s` under strace with `options`, the launcher acknowledging.
 // Only the updater is traced: the launcher's own calls are none of its steps.
-bool underStrace(QProcess& process, const Scenario& s, const QStringList& options) {
+bool underStrace(QProcess& process, const UpdateScenario& s, const QStringList& options) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("LAUNCHERUPDATER_TEST_LAUNCHER", "exit");
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
     const quint32 parent = endedProcessId();
     process.start(strace(), QStringList{"-qq"} + options + QStringList{harness::executable()} +
-                                s.arguments(parent));
+                                updateArguments(s, parent));
     return parent != 0 && process.waitForFinished(120000);
-}
-
-// Whether what a killed update left can be told and undone from its journal: with no journal,
-// the old installation (or the new one, once the launcher acknowledged and the completed
-// update's work directory was being removed); otherwise every path that differs from the old
-// installation, or lies on the way to one that does, is listed, and every original file is in
-// place or in the backup, byte for byte.
-QString inconsistency(const Scenario& s) {
-    const FileTree now = snapshot(s.root);
-    const FileTree before = withDirectories(s.old);
-    const FileTree after = withDirectories(s.updated());
-    const QStringList work = workDirectories(s.root);
-    if (work.size() > 1) {
-        return "more than one work directory";
-    }
-    const QString workDirectory = s.root + "/.tavorin-update/" + work.value(0);
-    const QJsonObject journal =
-        QJsonDocument::fromJson(testsupport::readFile(workDirectory + "/journal.json")).object();
-    if (journal.isEmpty()) {
-        return now == before || (QFile::exists(s.ack) && now == after)
-                   ? QString()
-                   : "no journal, and neither the old nor the new installation";
-    }
-    if (journal.value("phase") == "completed") {
-        return now == after ? QString() : "completed, but not the new installation";
-    }
-    QStringList listed;
-    for (const QJsonValue& entry : journal.value("files").toArray()) {
-        listed << entry.toObject().value("path").toString();
-    }
-    QStringList paths = now.keys() + before.keys();
-    paths.removeDuplicates();
-    for (const QString& path : paths) {
-        const bool same = now.value(path, "<none>") == before.value(path, "<none>");
-        const bool covered = std::any_of(listed.cbegin(), listed.cend(), [&](const QString& e) {
-            return path == e || path == e + ".tavorin-new" || path.startsWith(e + '/') ||
-                   e.startsWith(path + '/');
-        });
-        if (!same && !covered) {
-            return path + " changed but is not in the journal";
-        }
-    }
-    const FileTree backup = testsupport::fileTree(workDirectory + "/backup", false);
-    for (auto file = s.old.cbegin(); file != s.old.cend(); ++file) {
-        if (now.value(file.key()) != file.value() && backup.value(file.key()) != file.value()) {
-            return file.key() + " is neither in place nor in the backup";
-        }
-    }
-    return QString();
 }
 
 }  // namespace
@@ -302,8 +143,8 @@ void TestUpdateProcess::updates() {
     QFETCH(QString, ackName);
     QFETCH(int, exitCode);
     QTemporaryDir dir;
-    const Scenario s(dir.path(), rootName, ackName, delta);
-    QVERIFY(s.write());
+    UpdateScenario s(dir.path(), delta, rootName, ackName);
+    QVERIFY(write(s));
     // A launcher left running by a failed check ends before the scratch directory goes.
     const auto stopLauncher = qScopeGuard([&] { testsupport::writeFile(s.ack + ".stop", {}); });
     if (atAck == "file") {
@@ -313,15 +154,15 @@ void TestUpdateProcess::updates() {
     }
     const quint32 parent = endedProcessId();
     QVERIFY(parent != 0);
-    const ProcessResult result = harness::run(s.arguments(parent), {}, QString(),
+    const ProcessResult result = harness::run(updateArguments(s, parent), {}, QString(),
                                               {"LAUNCHERUPDATER_TEST_LAUNCHER=" + launcher});
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, exitCode);
 
-    const QStringList work = workDirectories(s.root);
+    const QStringList work = s.workDirectories();
     if (exitCode == 0) {
         QCOMPARE(result.standardError, QByteArray());
-        QCOMPARE(snapshot(s.root), withDirectories(s.updated()));
+        QCOMPARE(testsupport::installationTree(s.root), s.after());
         QCOMPARE(work, QStringList());
         QCOMPARE(testsupport::readFile(s.ack),
                  atAck == "file" ? QByteArray("earlier")
@@ -337,7 +178,7 @@ void TestUpdateProcess::updates() {
     QVERIFY2(result.standardError.contains(
                  "launcher update failed: The updated launcher did not start successfully."),
              result.standardError.constData());
-    QCOMPARE(snapshot(s.root), withDirectories(s.old));
+    QCOMPARE(testsupport::installationTree(s.root), s.before());
     QCOMPARE(work.size(), 1);
     QCOMPARE(QUuid::fromString(work.first()).toString(QUuid::WithoutBraces), work.first());
     const QString workDirectory = s.root + "/.tavorin-update/" + work.first();
@@ -346,7 +187,7 @@ void TestUpdateProcess::updates() {
     QCOMPARE(written, QJsonDocument(journal).toJson(QJsonDocument::Compact));
     QCOMPARE(journal.value("schemaVersion"), QJsonValue(1));
     QCOMPARE(journal.value("phase"), QJsonValue("rolled-back"));
-    QCOMPARE(entryLines(journal.value("files").toArray()), s.journalEntries());
+    QCOMPARE(entryLines(journal.value("files").toArray()), expectedEntries(s));
     QCOMPARE(testsupport::fileTree(workDirectory + "/backup", false), FileTree());
     if (launcher == "never") {
         QVERIFY(QFile::exists(s.ack + ".pid"));
@@ -380,12 +221,12 @@ void TestUpdateProcess::crashAtEveryStep() {
     QMap<QString, int> counts;
     {
         QTemporaryDir dir;
-        const Scenario s(dir.path(), "inst", "ack", false);
-        QVERIFY(s.write());
+        UpdateScenario s(dir.path(), false);
+        QVERIFY(write(s));
         QProcess counting;
         QVERIFY(underStrace(counting, s,
                             {"-y", "-o", dir.filePath("trace"), "-e", "trace=" + calls.join(',')}));
-        QCOMPARE(snapshot(s.root), withDirectories(s.updated()));
+        QCOMPARE(testsupport::installationTree(s.root), s.after());
         QMap<QString, int> seen;
         const QString canonical = QFileInfo(dir.path()).canonicalFilePath();
         for (const QByteArray& line : testsupport::readFile(dir.filePath("trace")).split('\n')) {
@@ -404,15 +245,15 @@ void TestUpdateProcess::crashAtEveryStep() {
     for (const auto& [call, n] : points) {
         const QString where = call + " #" + QString::number(n) + ": ";
         QTemporaryDir dir;
-        const Scenario s(dir.path(), "inst", "ack", false);
-        QVERIFY(s.write());
+        UpdateScenario s(dir.path(), false);
+        QVERIFY(write(s));
         QProcess killed;
         QVERIFY(underStrace(killed, s,
                             {"-o", "/dev/null", "-e", "trace=" + call, "-e",
                              QString("inject=%1:signal=KILL:when=%2").arg(call).arg(n)}));
         QVERIFY2(killed.exitStatus() == QProcess::CrashExit || killed.exitCode() == 128 + 9,
                  qPrintable(where + "not killed"));
-        const QString why = inconsistency(s);
+        const QString why = s.inconsistency();
         QVERIFY2(why.isEmpty(), qPrintable(where + why));
     }
     qInfo() << points.size() << "kill points:" << counts;

@@ -1,7 +1,6 @@
 // The launcher update in process: the delta plan's and the packages' rules, one row each with its
 // exact message; the journal's versions byte for byte; and every file operation of an update
 // failing in turn.
-#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
@@ -11,99 +10,30 @@
 #include "file_fixtures.h"
 #include "launcher_update.h"
 #include "package_checks.h"
-#include "repair_scenario.h"
+#include "update_scenario.h"
 
 using testsupport::FileTree;
 using Kind = FileOperations::Kind;
 
 namespace {
 
-// The installation, and what both kinds of staging bring: the two executables, a replaced nested
-// file, a new file under new directories, a directory replaced by a file. A delta also removes a
-// file (its emptied directory goes with it), a whole directory and a path that is not there.
-const FileTree kOld = {{"ClientLauncher.exe", "old launcher"},
-                       {"LauncherUpdater.exe", "old updater"},
-                       {"keep.dat", "kept"},
-                       {"bin/core.dll", "old core"},
-                       {"data/d1", "d1"},
-                       {"old/x.dll", "obsolete"},
-                       {"plugins/p1.dll", "p1"},
-                       {"plugins/sub/p2.dll", "p2"}};
-const FileTree kStaged = {{"ClientLauncher.exe", "new launcher"},
-                          {"LauncherUpdater.exe", "new updater"},
-                          {"bin/core.dll", "new core"},
-                          {"data", "a file now"},
-                          {"new/deep/n.dll", "new n"}};
-const QStringList kRemoved = {"old/x.dll", "plugins", "gone.txt"};
+using testsupport::UpdateScenario;
 
 const QString kNoBackupDirectory = "Could not create the launcher update backup directory.";
 const QString kUnsafeLink = "Launcher installation contains an unsafe symbolic link.";
 
-QString hex(const QByteArray& bytes) {
-    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+UpdateRequest requestFor(const UpdateScenario& s) {
+    return {s.root,
+            s.staging,
+            "2.0",
+            s.ack,
+            s.delta ? s.planPath() : QString(),
+            s.delta ? "1.0" : QString()};
 }
-
-struct Scenario {
-    Scenario(const QString& dir, bool delta) : dir(dir), delta(delta) {
-        QJsonArray files;
-        FileTree inventory = kStaged;
-        inventory.insert("keep.dat", kOld.value("keep.dat"));
-        for (auto file = inventory.cbegin(); file != inventory.cend(); ++file) {
-            files.append(QJsonObject{{"path", file.key()},
-                                     {"size", file.value().size()},
-                                     {"sha256", hex(file.value())}});
-        }
-        const QJsonObject plan{{"schemaVersion", 1},
-                               {"fromVersion", "1.0"},
-                               {"toVersion", "2.0"},
-                               {"files", files},
-                               {"replace", QJsonArray::fromStringList(kStaged.keys())},
-                               {"remove", QJsonArray::fromStringList(kRemoved)}};
-        ready = testsupport::writeTree(root(), kOld) &&
-                testsupport::writeTree(path("staged"), kStaged) && QDir().mkpath(path("outside")) &&
-                (!delta || testsupport::writeFile(path("staged/launcher-update-plan.json"),
-                                                  QJsonDocument(plan).toJson()));
-        request = {root(),
-                   path("staged"),
-                   "2.0",
-                   path("ack"),
-                   delta ? planPath() : QString(),
-                   delta ? "1.0" : QString()};
-    }
-    QString path(const QString& relative) const { return dir + "/" + relative; }
-    QString root() const { return path("inst"); }
-    QString planPath() const { return path("staged/launcher-update-plan.json"); }
-    FileTree updated() const {
-        FileTree tree = kOld;
-        tree.remove("data/d1");
-        if (delta) {
-            tree.removeIf([](const auto& file) {
-                return file.key() == "old/x.dll" || file.key().startsWith("plugins/");
-            });
-        }
-        tree.insert(kStaged);
-        return tree;
-    }
-    // The update work directories in the installation.
-    QStringList work() const { return testsupport::entriesOf(path("inst/.tavorin-update")); }
-    QJsonObject journal() const {
-        const QStringList dirs = work();
-        return dirs.size() != 1
-                   ? QJsonObject()
-                   : QJsonDocument::fromJson(testsupport::readFile(path("inst/.tavorin-update/" +
-                                                                        dirs[0] + "/journal.json")))
-                         .object();
-    }
-
-    QString dir;
-    bool delta;
-    bool ready = false;
-    UpdateRequest request;
-};
 
 // The setup steps of a row, "verb:argument" separated by '|'; a step that begins with "late "
 // runs once the checks have passed, just before the first original moves.
-bool prepare(Scenario& s, const QString& setup, bool late) {
+bool prepare(const UpdateScenario& s, UpdateRequest& request, const QString& setup, bool late) {
     for (QString step : setup.split('|', Qt::SkipEmptyParts)) {
         if (step.startsWith("late ") != late) {
             continue;
@@ -124,9 +54,9 @@ bool prepare(Scenario& s, const QString& setup, bool late) {
         } else if (verb == "link") {
             ok = QFile::link(s.path(b), a);
         } else if (verb == "staged-root") {
-            s.request.stagedRoot = a;
+            request.stagedRoot = a;
         } else if (verb == "plan") {
-            s.request.deltaPlanPath = a;
+            request.deltaPlanPath = a;
             ok = QFile::copy(s.planPath(), a);
         }
         if (!ok) {
@@ -140,50 +70,21 @@ bool prepare(Scenario& s, const QString& setup, bool late) {
 // Runs `late` setup steps before the first rename.
 class LateSetup : public FileOperationsWrapper {
 public:
-    LateSetup(Scenario& s, const QString& setup)
-        : FileOperationsWrapper(systemFileOperations()), s_(s), setup_(setup) {}
+    LateSetup(const UpdateScenario& s, UpdateRequest& request, const QString& setup)
+        : FileOperationsWrapper(systemFileOperations()), s_(s), request_(request), setup_(setup) {}
     bool rename(const QString& from, const QString& to) override {
         if (!done_) {
-            done_ = prepare(s_, setup_, true);
+            done_ = prepare(s_, request_, setup_, true);
         }
         return FileOperationsWrapper::rename(from, to);
     }
 
 private:
-    Scenario& s_;
+    const UpdateScenario& s_;
+    UpdateRequest& request_;
     QString setup_;
     bool done_ = false;
 };
-
-// What an update that could not finish leaves: every original file in place or in the backup of
-// its one work directory, and every path that differs from before named in the journal.
-void checkRecoverable(const Scenario& s, const QByteArray& where) {
-    const FileTree now = testsupport::fileTree(s.root());
-    if (s.work().isEmpty()) {
-        QVERIFY2(now == kOld, where);
-        return;
-    }
-    const FileTree backup =
-        testsupport::fileTree(s.path("inst/.tavorin-update/" + s.work().first() + "/backup"));
-    QStringList listed;
-    for (const QJsonValue& entry : s.journal().value("files").toArray()) {
-        listed << entry.toObject().value("path").toString();
-    }
-    for (auto file = kOld.cbegin(); file != kOld.cend(); ++file) {
-        QVERIFY2(now.value(file.key()) == file.value() || backup.value(file.key()) == file.value(),
-                 where + " " + file.key().toUtf8());
-    }
-    QStringList changed = now.keys() + kOld.keys();
-    changed.removeIf([&](const QString& path) { return now.value(path) == kOld.value(path); });
-    for (const QString& path : changed) {
-        QVERIFY2(std::any_of(listed.cbegin(), listed.cend(),
-                             [&path](const QString& entry) {
-                                 return path == entry || path.startsWith(entry + "/") ||
-                                        path == entry + ".tavorin-new";
-                             }),
-                 where + " " + path.toUtf8());
-    }
-}
 
 }  // namespace
 
@@ -394,7 +295,7 @@ void TestUpdate::refusals_data() {
         "Launcher delta staging contains an unexpected file.");
     row("delta replaced file not staged", true, "remove:staged/bin/core.dll",
         "Launcher delta staging is incomplete.");
-    row("delta staged file of other bytes", true, "write:staged/bin/core.dll=NEW core",
+    row("delta staged file of other bytes", true, "write:staged/bin/core.dll=NEW core, longer",
         "Update file does not match its declared hash: bin/core.dll");
     row("delta kept file missing", true, "remove:inst/keep.dat",
         "Update file does not match its declared size: keep.dat");
@@ -402,7 +303,7 @@ void TestUpdate::refusals_data() {
     // Links, and names that differ only in case: Linux only (Wine shows no links, and looks
     // names up without regard to case).
     row("delta staging holds two names equal after folding", true,
-        "write:staged/BIN/core.dll=new core",
+        "write:staged/BIN/core.dll=new core, longer",
         "Launcher delta staging contains an unexpected file.");
     row("link in the package", false, "write:outside/f=x|link:staged/bin/f=outside/f",
         "Launcher update package contains an unsafe path.");
@@ -431,22 +332,22 @@ void TestUpdate::refusals() {
     QFETCH(QString, message);
     QFETCH(int, journaled);
     QTemporaryDir dir;
-    Scenario s(dir.path(), delta);
-    QVERIFY(s.ready && prepare(s, setup, false));
-    const FileTree before = testsupport::fileTree(s.root());
-    const FileTree outside = testsupport::fileTree(s.path("outside"));
-    LateSetup files(s, setup);
+    const UpdateScenario s(dir.path(), delta);
+    UpdateRequest request = requestFor(s);
+    QVERIFY(s.write() && prepare(s, request, setup, false));
+    const FileTree before = testsupport::installationTree(s.root);
+    const FileTree outside = testsupport::installationTree(s.path("outside"));
+    LateSetup files(s, request, setup);
     bool started = false;
     QString got;
     QVERIFY(!applyLauncherUpdate(
-        s.request, files, [&](const QString&, const QString&) { return started = true; }, got));
+        request, files, [&](const QString&, const QString&) { return started = true; }, got));
     QCOMPARE(got, message);
     QVERIFY(!started);
-    QCOMPARE(testsupport::fileTree(s.root()), before);
-    QVERIFY(!QFileInfo::exists(s.root() + "/new/deep"));
-    QCOMPARE(testsupport::fileTree(s.path("outside")), outside);
+    QCOMPARE(testsupport::installationTree(s.root), before);
+    QCOMPARE(testsupport::installationTree(s.path("outside")), outside);
     if (journaled == -1) {
-        QCOMPARE(s.work(), QStringList());
+        QCOMPARE(s.workDirectories(), QStringList());
     } else if (journaled >= 0) {
         QCOMPARE(s.journal().value("phase").toString(), "applying");
         QCOMPARE(s.journal().value("files").toArray().size(), journaled);
@@ -472,14 +373,16 @@ void TestUpdate::removedPathStates() {
     };
     for (const State& state : states) {
         QTemporaryDir dir;
-        Scenario s(dir.path(), true);
-        QVERIFY(s.ready && QDir(s.root()).removeRecursively() &&
-                testsupport::writeTree(s.root(), s.updated()) && prepare(s, state.setup, false));
+        const UpdateScenario s(dir.path(), true);
+        UpdateRequest request = requestFor(s);
+        QVERIFY(s.write() && QDir(s.root).removeRecursively() &&
+                testsupport::writeTree(s.root, s.after(false)) &&
+                prepare(s, request, state.setup, false));
         DeltaPlan plan;
         QString message;
         QVERIFY(loadDeltaPlan(s.planPath(), "1.0", "2.0", plan, message));
         plan.remove = QStringList{state.removed};
-        QCOMPARE(verifyDeltaResult(s.root(), plan, systemFileOperations(), message), state.passes);
+        QCOMPARE(verifyDeltaResult(s.root, plan, systemFileOperations(), message), state.passes);
         QCOMPARE(message, state.passes
                               ? QString()
                               : QString("Launcher delta did not remove an obsolete file."));
@@ -493,13 +396,13 @@ void TestUpdate::rollbackLeavesLinkedDirectoriesAlone() {
     QSKIP("links cannot be made here");
 #endif
     QTemporaryDir dir;
-    Scenario s(dir.path(), false);
-    QVERIFY(s.ready && QDir(s.root()).rename("bin", "../outside/bin") &&
-            QFile::link(s.path("outside/bin"), s.root() + "/bin") &&
+    const UpdateScenario s(dir.path(), false);
+    QVERIFY(s.write() && QDir(s.root).rename("bin", "../outside/bin") &&
+            QFile::link(s.path("outside/bin"), s.root + "/bin") &&
             testsupport::writeTree(s.path("backup"), {{"core.dll", "saved core"}}));
     const UpdateEntry entry{
-        "bin/core.dll", s.root() + "/bin/core.dll", s.path("backup/core.dll"), true, true, {}};
-    rollBackUpdateEntries({entry}, s.root(), systemFileOperations());
+        "bin/core.dll", s.root + "/bin/core.dll", s.path("backup/core.dll"), true, true, {}};
+    rollBackUpdateEntries({entry}, s.root, systemFileOperations());
     QCOMPARE(testsupport::readFile(s.path("outside/bin/core.dll")), "old core");
     QVERIFY(QFile::exists(s.path("backup/core.dll")));
 }
@@ -531,20 +434,20 @@ void TestUpdate::journalVersions() {
     };
     for (const bool acknowledged : {true, false}) {
         QTemporaryDir dir;
-        Scenario s(dir.path(), true);
-        QVERIFY(s.ready);
+        const UpdateScenario s(dir.path(), true);
+        QVERIFY(s.write());
         Recording files;
         QString launched;
         QString message;
         const bool updated = applyLauncherUpdate(
-            s.request, files,
+            requestFor(s), files,
             [&](const QString& launcher, const QString& ack) {
                 launched = launcher + " " + ack;
-                return acknowledged && testsupport::fileTree(s.root()) == s.updated();
+                return acknowledged && testsupport::installationTree(s.root) == s.after();
             },
             message);
         QCOMPARE(updated, acknowledged);
-        QCOMPARE(launched, s.root() + "/ClientLauncher.exe " + s.path("ack"));
+        QCOMPARE(launched, s.root + "/ClientLauncher.exe " + s.ack);
         QStringList expected = {"flush", "flush", "applying/0"};
         for (int n = 1; n <= 8; ++n) {
             expected << QString("applying/%1").arg(n) << QString("applying/%1").arg(n);
@@ -566,24 +469,20 @@ void TestUpdate::journalVersions() {
             R"({"hadOriginal":false,"path":"new/deep/n.dll","replacement":true}],"phase":")";
         QCOMPARE(files.versions.last(), entries + (acknowledged ? "completed" : "rolled-back") +
                                             R"(","schemaVersion":1})");
-        if (acknowledged) {
-            QCOMPARE(testsupport::fileTree(s.root(), false), s.updated());
-            QVERIFY(!QFileInfo::exists(s.root() + "/old") && s.work().isEmpty());
-        } else {
+        QCOMPARE(testsupport::installationTree(s.root), acknowledged ? s.after() : s.before());
+        QCOMPARE(s.workDirectories().size(), acknowledged ? 0 : 1);
+        if (!acknowledged) {
             QCOMPARE(message, "The updated launcher did not start successfully.");
-            QCOMPARE(testsupport::fileTree(s.root()), kOld);
-            QVERIFY(!QFileInfo::exists(s.root() + "/new"));
-            QCOMPARE(testsupport::readFile(
-                         s.path("inst/.tavorin-update/" + s.work().first() + "/journal.json")),
+            QCOMPARE(QJsonDocument(s.journal()).toJson(QJsonDocument::Compact),
                      files.versions.last());
         }
     }
 }
 
 // Every call of every kind of file operation of a delta fails in turn. Once: the installation
-// ends exactly as before (or, past the acknowledgement, updated), with the journal phase the
-// failure point calls for. From then on, so that the rollback fails too: every original is in
-// place or in the backup, and the journal names every path that differs.
+// ends exactly as before (or updated, when the failure did not matter), with the journal phase
+// the failure point calls for. From then on, so that the rollback fails too: every original is
+// in place or in the backup, and the journal names every path that differs.
 void TestUpdate::failureAtEveryStep() {
     const LauncherStart acknowledge = [](const QString&, const QString&) { return true; };
     int scenarios = 0;
@@ -592,10 +491,11 @@ void TestUpdate::failureAtEveryStep() {
         int calls = 0;
         {
             QTemporaryDir dir;
-            Scenario s(dir.path(), true);
+            const UpdateScenario s(dir.path(), true);
             testsupport::FaultyFileOperations counting;
             QString message;
-            QVERIFY(s.ready && applyLauncherUpdate(s.request, counting, acknowledge, message));
+            QVERIFY(s.write() &&
+                    applyLauncherUpdate(requestFor(s), counting, acknowledge, message));
             calls = counting.count(kind);
         }
         for (int k = 1; k <= calls; ++k) {
@@ -603,20 +503,21 @@ void TestUpdate::failureAtEveryStep() {
                 const QByteArray where = QByteArray::number(kindIndex) + "/" +
                                          QByteArray::number(k) + (persistent ? " on" : " once");
                 QTemporaryDir dir;
-                Scenario s(dir.path(), true);
-                QVERIFY(s.ready);
+                const UpdateScenario s(dir.path(), true);
+                QVERIFY(s.write());
                 testsupport::FaultyFileOperations faulty;
                 faulty.failAt(kind, k, persistent);
                 QString message;
-                const bool updated = applyLauncherUpdate(s.request, faulty, acknowledge, message);
+                const bool updated =
+                    applyLauncherUpdate(requestFor(s), faulty, acknowledge, message);
                 QVERIFY2(faulty.failed() && updated == message.isEmpty(), where);
                 if (persistent && !updated) {
-                    checkRecoverable(s, where);
+                    QVERIFY2(s.inconsistency().isEmpty(), where + " " + s.inconsistency().toUtf8());
                 } else if (updated) {
-                    QVERIFY2(testsupport::fileTree(s.root()) == s.updated(), where);
+                    // A directory left empty when its removal failed stays.
+                    QVERIFY2(testsupport::fileTree(s.root) == s.after(false), where);
                 } else {
-                    QVERIFY2(testsupport::fileTree(s.root()) == kOld &&
-                                 !QFileInfo::exists(s.root() + "/new"),
+                    QVERIFY2(testsupport::installationTree(s.root) == s.before(),
                              where + " " + message.toUtf8());
                     // No work directory when the checks or its creation failed; no journal when
                     // it could not be made durable or the first version could not be written.
@@ -624,7 +525,7 @@ void TestUpdate::failureAtEveryStep() {
                         (kind == Kind::Hash && k <= 6) || (kind == Kind::MakeDirectory && k == 1);
                     const bool noJournal =
                         message == kNoBackupDirectory || (kind == Kind::WriteFile && k == 1);
-                    QVERIFY2(s.work().isEmpty() == noWork, where);
+                    QVERIFY2(s.workDirectories().isEmpty() == noWork, where);
                     QVERIFY2(s.journal().value("phase").toString() ==
                                  (noWork || noJournal ? "" : "applying"),
                              where + " " + message.toUtf8());

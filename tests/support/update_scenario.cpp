@@ -1,0 +1,160 @@
+#include "update_scenario.h"
+
+#include <QCryptographicHash>
+#include <QDir>
+#include <QDirIterator>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <algorithm>
+
+#include "file_fixtures.h"
+
+namespace testsupport {
+
+namespace {
+
+const QByteArray kDirectory = "<dir>";
+
+FileTree withDirectories(FileTree files) {
+    for (const QString& path : files.keys()) {
+        for (qsizetype slash = path.indexOf('/'); slash > 0; slash = path.indexOf('/', slash + 1)) {
+            files.insert(path.left(slash), kDirectory);
+        }
+    }
+    return files;
+}
+
+}  // namespace
+
+FileTree installationTree(const QString& root) {
+    FileTree tree;
+    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
+                    QDirIterator::Subdirectories);
+    while (it.hasNext()) {
+        const QString path = it.next();
+        const QString relative = QDir(root).relativeFilePath(path);
+        if (!relative.startsWith(QLatin1String(".tavorin-"))) {
+            tree.insert(relative, it.fileInfo().isSymLink() ? QByteArray("<link>")
+                                  : it.fileInfo().isDir()   ? kDirectory
+                                                            : readFile(path));
+        }
+    }
+    return tree;
+}
+
+UpdateScenario::UpdateScenario(const QString& directory, bool delta, const QString& rootName,
+                               const QString& ackName)
+    : directory(directory),
+      delta(delta),
+      root(directory + '/' + rootName),
+      staging(directory + "/staged"),
+      ack(directory + '/' + ackName),
+      removed(delta ? QStringList{"old/x.dll", "plugins", "gone.txt"} : QStringList()) {}
+
+QString UpdateScenario::path(const QString& relative) const {
+    return directory + '/' + relative;
+}
+
+QString UpdateScenario::planPath() const {
+    return staging + "/launcher-update-plan.json";
+}
+
+bool UpdateScenario::write() const {
+    const QString launcher = staging + "/ClientLauncher.exe";
+    if (!writeTree(root, old) || !writeTree(staging, staged) || !QDir().mkpath(path("outside")) ||
+        !QFile::setPermissions(launcher, QFile::permissions(launcher) | QFileDevice::ExeOwner)) {
+        return false;
+    }
+    QJsonArray inventory;
+    const FileTree target = after(false);
+    for (auto file = target.cbegin(); file != target.cend(); ++file) {
+        inventory.append(QJsonObject{
+            {"path", file.key()},
+            {"size", file.value().size()},
+            {"sha256",
+             QString::fromLatin1(
+                 QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
+    }
+    return !delta ||
+           writeFile(
+               planPath(),
+               QJsonDocument(QJsonObject{{"schemaVersion", 1},
+                                         {"fromVersion", "1.0"},
+                                         {"toVersion", "2.0"},
+                                         {"files", inventory},
+                                         {"replace", QJsonArray::fromStringList(staged.keys())},
+                                         {"remove", QJsonArray::fromStringList(removed)}})
+                   .toJson());
+}
+
+FileTree UpdateScenario::before(bool directories) const {
+    return directories ? withDirectories(old) : old;
+}
+
+FileTree UpdateScenario::after(bool directories) const {
+    FileTree tree = old;
+    const auto drop = [&tree](const QString& path) {
+        tree.removeIf([&path](const auto& entry) {
+            return entry.key() == path || entry.key().startsWith(path + '/');
+        });
+    };
+    for (const QString& path : removed + staged.keys()) {
+        drop(path);
+    }
+    tree.insert(staged);
+    return directories ? withDirectories(tree) : tree;
+}
+
+QStringList UpdateScenario::workDirectories() const {
+    return entriesOf(root + "/.tavorin-update");
+}
+
+QJsonObject UpdateScenario::journal() const {
+    const QStringList work = workDirectories();
+    return work.size() != 1 ? QJsonObject()
+                            : QJsonDocument::fromJson(readFile(root + "/.tavorin-update/" +
+                                                               work.first() + "/journal.json"))
+                                  .object();
+}
+
+QString UpdateScenario::inconsistency() const {
+    const FileTree now = installationTree(root);
+    const QStringList work = workDirectories();
+    if (work.size() > 1) {
+        return "more than one work directory";
+    }
+    const QJsonObject journal = this->journal();
+    if (journal.value("phase") == "completed") {
+        return now == after() ? QString() : "completed, but not the new installation";
+    }
+    if (journal.isEmpty()) {
+        return now == before() || (QFile::exists(ack) && now == after())
+                   ? QString()
+                   : "no journal, and neither the old nor the new installation";
+    }
+    QStringList listed;
+    for (const QJsonValue& entry : journal.value("files").toArray()) {
+        listed << entry.toObject().value("path").toString();
+    }
+    const FileTree old = before();
+    QStringList paths = now.keys() + old.keys();
+    paths.removeDuplicates();
+    for (const QString& path : paths) {
+        const bool covered = std::any_of(listed.cbegin(), listed.cend(), [&](const QString& e) {
+            return path == e || path == e + ".tavorin-new" || path.startsWith(e + '/') ||
+                   e.startsWith(path + '/');
+        });
+        if (now.value(path, "<none>") != old.value(path, "<none>") && !covered) {
+            return path + " changed but is not in the journal";
+        }
+    }
+    const FileTree backup = fileTree(root + "/.tavorin-update/" + work.first() + "/backup", false);
+    for (auto file = this->old.cbegin(); file != this->old.cend(); ++file) {
+        if (now.value(file.key()) != file.value() && backup.value(file.key()) != file.value()) {
+            return file.key() + " is neither in place nor in the backup";
+        }
+    }
+    return QString();
+}
+
+}  // namespace testsupport

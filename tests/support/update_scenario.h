@@ -1,0 +1,64 @@
+// A launcher installation and a staged update of it, shared by the update tests in and out of
+// process: both executables and a nested file replaced, a directory replaced by a file, a file
+// created under new directories, a file kept; a delta also removes a file (emptying its
+// directory), a whole directory and a path that is not there.
+#pragma once
+
+#include <QJsonObject>
+#include <QString>
+#include <QStringList>
+
+#include "repair_scenario.h"
+
+namespace testsupport {
+
+// Every entry under `root`, directories as "<dir>", links as "<link>", files with their
+// content, except the top-level ".tavorin-" names (the update's work directories, and the write
+// probe a kill may leave).
+FileTree installationTree(const QString& root);
+
+class UpdateScenario {
+public:
+    // Under `directory`: the installation `rootName`, "staged" and "outside", which nothing may
+    // touch; the acknowledgement path is `ackName`.
+    UpdateScenario(const QString& directory, bool delta, const QString& rootName = "inst",
+                   const QString& ackName = "ack");
+
+    // Lays it all out, the delta's "launcher-update-plan.json" too; `staged` may change first.
+    bool write() const;
+    QString path(const QString& relative) const;
+    QString planPath() const;
+    // The installation before and after the update, directories included unless not asked for.
+    FileTree before(bool directories = true) const;
+    FileTree after(bool directories = true) const;
+    // The update work directories in the installation, and the journal of the only one.
+    QStringList workDirectories() const;
+    QJsonObject journal() const;
+    // Empty when what an unfinished update left can be told and undone from its journal: with
+    // none, the installation before (or after, once acknowledged); otherwise every path that
+    // differs from before is listed (or lies on the way to, or below, one that is), and every
+    // original file is in place or in the backup, byte for byte. Otherwise what is wrong.
+    QString inconsistency() const;
+
+    const QString directory;
+    const bool delta;
+    const QString root;
+    const QString staging;
+    const QString ack;
+    const FileTree old = {{"ClientLauncher.exe", "old launcher"},
+                          {"LauncherUpdater.exe", "old updater"},
+                          {"keep.dat", "kept"},
+                          {"bin/core.dll", "old core"},
+                          {"data/d1", "d1"},
+                          {"old/x.dll", "obsolete"},
+                          {"plugins/p1.dll", "p1"},
+                          {"plugins/sub/p2.dll", "p2"}};
+    FileTree staged = {{"ClientLauncher.exe", "new launcher"},
+                       {"LauncherUpdater.exe", "new updater"},
+                       {"bin/core.dll", "new core, longer"},
+                       {"data", "a file now"},
+                       {"new/deep/n.dll", "new n"}};
+    const QStringList removed;
+};
+
+}  // namespace testsupport
