@@ -83,8 +83,7 @@ bool movePath(const QString& from, const QString& to, FileOperations& files) {
 void removeEmptyParentDirectories(const QString& path, const QString& root, FileOperations& files) {
     const QString below = QDir::cleanPath(QFileInfo(root).absoluteFilePath()) + QLatin1Char('/');
     QString directory = QDir::cleanPath(QFileInfo(path).absolutePath());
-    while (directory.startsWith(below, Qt::CaseInsensitive) && directory.size() > below.size() &&
-           files.removeDirectory(directory)) {
+    while (directory.startsWith(below, Qt::CaseInsensitive) && files.removeDirectory(directory)) {
         directory = QFileInfo(directory).absolutePath();
     }
 }

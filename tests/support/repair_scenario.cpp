@@ -21,16 +21,19 @@ bool writeTree(const QString& root, const FileTree& files) {
     return true;
 }
 
-FileTree fileTree(const QString& root, bool visibleOnly) {
+FileTree fileTree(const QString& root, bool visibleOnly, bool directories) {
     FileTree tree;
-    QDirIterator it(root, QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+    QDirIterator it(root,
+                    QDir::Files | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot |
+                        (directories ? QDir::Dirs : QDir::Filters()),
                     QDirIterator::Subdirectories);
     while (it.hasNext()) {
         const QString path = it.next();
         const QString relative = QDir(root).relativeFilePath(path);
         if (!visibleOnly || !relative.startsWith(QLatin1String(".tavorin-"))) {
-            tree.insert(relative,
-                        QFileInfo(path).isSymLink() ? QByteArray("<link>") : readFile(path));
+            tree.insert(relative, it.fileInfo().isSymLink() ? QByteArray("<link>")
+                                  : it.fileInfo().isDir()   ? QByteArray("<dir>")
+                                                            : readFile(path));
         }
     }
     return tree;

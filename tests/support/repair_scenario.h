@@ -11,9 +11,11 @@ namespace testsupport {
 
 using FileTree = QMap<QString, QByteArray>;
 
-// Every file under `root` by relative path with its content; links as "<link>", never followed.
-// Names under a top-level ".tavorin-" entry (the journal, backups) are left out when `visibleOnly`.
-FileTree fileTree(const QString& root, bool visibleOnly = true);
+// Every file under `root` by relative path with its content; links as "<link>", never followed,
+// and with `directories` every directory as "<dir>". Names under a top-level ".tavorin-" entry
+// (journals, backups, work directories, a write probe a kill left) are left out when
+// `visibleOnly`.
+FileTree fileTree(const QString& root, bool visibleOnly = true, bool directories = false);
 
 // Writes each file of `files` under `root`, making the directories on the way.
 bool writeTree(const QString& root, const FileTree& files);

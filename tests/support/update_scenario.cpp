@@ -2,7 +2,6 @@
 
 #include <QCryptographicHash>
 #include <QDir>
-#include <QDirIterator>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <algorithm>
@@ -25,22 +24,6 @@ FileTree withDirectories(FileTree files) {
 }
 
 }  // namespace
-
-FileTree installationTree(const QString& root) {
-    FileTree tree;
-    QDirIterator it(root, QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden | QDir::System,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QString path = it.next();
-        const QString relative = QDir(root).relativeFilePath(path);
-        if (!relative.startsWith(QLatin1String(".tavorin-"))) {
-            tree.insert(relative, it.fileInfo().isSymLink() ? QByteArray("<link>")
-                                  : it.fileInfo().isDir()   ? kDirectory
-                                                            : readFile(path));
-        }
-    }
-    return tree;
-}
 
 UpdateScenario::UpdateScenario(const QString& directory, bool delta, const QString& rootName,
                                const QString& ackName)

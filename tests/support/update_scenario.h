@@ -12,10 +12,10 @@
 
 namespace testsupport {
 
-// Every entry under `root`, directories as "<dir>", links as "<link>", files with their
-// content, except the top-level ".tavorin-" names (the update's work directories, and the write
-// probe a kill may leave).
-FileTree installationTree(const QString& root);
+// The installation as a user sees it: every file and directory, not the update's own names.
+inline FileTree installationTree(const QString& root) {
+    return fileTree(root, true, true);
+}
 
 class UpdateScenario {
 public:
