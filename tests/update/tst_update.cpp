@@ -144,22 +144,16 @@ void TestUpdate::deltaPlanRules_data() {
     row("remove missing", R"({"remove":null})", "", fields);
     row("files empty", R"({"files":[]})", "", fields);
     row("replace empty", R"({"replace":[]})", "", fields);
-    row("replace not an array", R"({"replace":"ClientLauncher.exe"})", "", fields);
     row("20001 files", "", "files:20001", fields);
     const char* invalid = "Launcher delta target inventory is invalid.";
     row("file entry not an object", R"({"files":[5]})", "", invalid);
     inventoryRow("size -1", "-1", "", invalid);
     inventoryRow("size 1.5", "1.5", "", invalid);
-    inventoryRow("size a string", "\"1\"", "", invalid);
     inventoryRow("size 2147483649", "2147483649", "", invalid);
     inventoryRow("sizes total 2147483649", "2147483648", "", invalid);
     inventoryRow(
         "digest upper case", "1",
         R"(,{"path":"x","size":1,"sha256":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"})",
-        invalid);
-    inventoryRow(
-        "digest of 63 digits", "1",
-        R"(,{"path":"x","size":1,"sha256":"000000000000000000000000000000000000000000000000000000000000000"})",
         invalid);
     inventoryRow(
         "paths equal after folding", "1",
@@ -186,7 +180,6 @@ void TestUpdate::deltaPlanRules_data() {
     const char* remove = "Launcher delta removal list is invalid.";
     row("removed path in the inventory, other case", R"({"remove":["LIB/A.DLL"]})", "", remove);
     row("removed twice after folding", R"({"remove":["x.dll","X.DLL"]})", "", remove);
-    row("remove entry a number", R"({"remove":[5]})", "", remove);
     row("remove entry unsafe", R"({"remove":["con.txt"]})", "", remove);
 }
 
