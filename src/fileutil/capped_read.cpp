@@ -1,6 +1,7 @@
 #include "capped_read.h"
 
 #include <QFileInfo>
+#include <QJsonDocument>
 
 #include "native_path.h"
 #include "platform.h"
@@ -37,5 +38,15 @@ bool readFileCapped(const QString& path, qint64 cap, QByteArray& bytes) {
     }
     content.truncate(size);
     bytes = content;
+    return true;
+}
+
+bool readJsonObject(const QByteArray& bytes, QJsonObject& object) {
+    QJsonParseError error;
+    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
+    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+        return false;
+    }
+    object = document.object();
     return true;
 }

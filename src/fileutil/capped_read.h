@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QString>
 
 // Reads the whole regular file at `path` into `bytes` when it holds 1 to `cap` bytes. False for
@@ -9,3 +10,7 @@
 // lie in user-writable directories, and a link would make this process read elsewhere). Sets no
 // message: callers word their own.
 bool readFileCapped(const QString& path, qint64 cap, QByteArray& bytes);
+
+// Parses `bytes` as a JSON document whose top level is an object, into `object`. False for a
+// parse error or any other top level.
+bool readJsonObject(const QByteArray& bytes, QJsonObject& object);

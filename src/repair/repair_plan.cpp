@@ -21,16 +21,6 @@ bool isLinkOrJunction(const QFileInfo& info) {
     return info.isSymLink() || info.isJunction();
 }
 
-bool readJsonObject(const QByteArray& bytes, QJsonObject& object) {
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
-        return false;
-    }
-    object = document.object();
-    return true;
-}
-
 bool readPlanDocument(const QString& planPath, RepairPlan& plan, QString& message) {
     const QFileInfo planInfo(planPath);
     if (planInfo.isRelative() || !planInfo.isFile() || isLinkOrJunction(planInfo)) {

@@ -2,7 +2,6 @@
 
 #include <QHash>
 #include <QJsonArray>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QSet>
 
@@ -70,13 +69,11 @@ bool loadDeltaPlan(const QString& planPath, const QString& fromVersion, const QS
         message = QStringLiteral("Launcher delta plan is missing or too large.");
         return false;
     }
-    QJsonParseError error;
-    const QJsonDocument document = QJsonDocument::fromJson(bytes, &error);
-    if (error.error != QJsonParseError::NoError || !document.isObject()) {
+    QJsonObject object;
+    if (!readJsonObject(bytes, object)) {
         message = QStringLiteral("Launcher delta plan is invalid JSON.");
         return false;
     }
-    const QJsonObject object = document.object();
     if (!fieldsValid(object, fromVersion, version)) {
         message = QStringLiteral("Launcher delta plan fields are invalid.");
         return false;
