@@ -112,9 +112,11 @@ bool deleteFile(const NativeString& path, std::uint32_t* error);
 
 // Creates a new file that must not exist yet (nothing standing at the name is followed or
 // replaced), writes `size` bytes to it and flushes them to the disk before closing it. False
-// with *error set otherwise, and then no file of this call is left at `path`.
+// with *error set otherwise, and then no file of this call is left at `path`. `ownerOnly`
+// creates it readable by its owner alone where the platform has modes (0600), for secrets;
+// otherwise 0644. Windows: the directory's inherited permissions either way.
 bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
-                  std::uint32_t* error);
+                  std::uint32_t* error, bool ownerOnly = false);
 
 // Makes the entries of directory `path` (names created, renamed or removed in it) durable.
 // POSIX: fsync on the directory. Windows: nothing to flush, since every rename of this layer is
@@ -160,6 +162,10 @@ bool syncFileSystem(const NativeString& path, std::uint32_t* error);
 std::vector<NativeString> processArguments(int argc, char** argv);
 
 std::uint32_t currentProcessId();
+
+// True when the process's standard error is a terminal (a console on Windows), where progress
+// may be drawn in place.
+bool standardErrorIsTerminal();
 
 // True when the process runs with administrator rights (an elevated token; root on POSIX).
 bool isProcessElevated();

@@ -215,11 +215,13 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
 }
 
 bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
-                  std::uint32_t* error) {
+                  std::uint32_t* error, bool ownerOnly) {
     if (!usablePath(path, error)) {
         return false;
     }
-    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY, 0644);
+    // The mode is given at creation, so a secret is never readable by others for a moment.
+    int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC | O_NOCTTY,
+                    ownerOnly ? 0600 : 0644);
     if (fd < 0) {
         *error = pathError(path, errno);
         return false;
@@ -379,6 +381,10 @@ bool syncFileSystem(const NativeString& path, std::uint32_t* error) {
 
 std::vector<NativeString> processArguments(int argc, char** argv) {
     return std::vector<NativeString>(argv, argv + argc);
+}
+
+bool standardErrorIsTerminal() {
+    return ::isatty(STDERR_FILENO) == 1;
 }
 
 std::uint32_t currentProcessId() {

@@ -210,7 +210,7 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
 }
 
 bool writeNewFile(const NativeString& path, const void* data, std::size_t size,
-                  std::uint32_t* error) {
+                  std::uint32_t* error, bool /*ownerOnly*/) {
     if (!usablePath(path, error)) {
         return false;
     }
@@ -343,6 +343,10 @@ std::vector<NativeString> processArguments(int, char**) {
         ::LocalFree(parsed);
     }
     return arguments;
+}
+
+bool standardErrorIsTerminal() {
+    return ::GetFileType(::GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
 }
 
 std::uint32_t currentProcessId() {

@@ -14,6 +14,17 @@ constexpr qsizetype kSignatureBytes = 64;
 
 bool SignatureVerifier::verifyEnvelope(const QByteArray& envelope, QByteArray& payload,
                                        QString& keyId, QString& message) const {
+    return checkEnvelope(envelope, &trustedKeys_, payload, keyId, message);
+}
+
+bool SignatureVerifier::readUnverifiedEnvelope(const QByteArray& envelope, QByteArray& payload,
+                                               QString& keyId, QString& message) {
+    return checkEnvelope(envelope, nullptr, payload, keyId, message);
+}
+
+bool SignatureVerifier::checkEnvelope(const QByteArray& envelope,
+                                      const QHash<QString, QByteArray>* trustedKeys,
+                                      QByteArray& payload, QString& keyId, QString& message) {
     payload.clear();
     keyId.clear();
 
@@ -43,10 +54,14 @@ bool SignatureVerifier::verifyEnvelope(const QByteArray& envelope, QByteArray& p
         return false;
     }
 
-    const auto trusted = trustedKeys_.constFind(keyId);
-    if (trusted == trustedKeys_.cend()) {
-        message = tr("Signed envelope uses an unknown key: %1").arg(keyId);
-        return false;
+    QByteArray publicKey;
+    if (trustedKeys != nullptr) {
+        const auto trusted = trustedKeys->constFind(keyId);
+        if (trusted == trustedKeys->cend()) {
+            message = tr("Signed envelope uses an unknown key: %1").arg(keyId);
+            return false;
+        }
+        publicKey = trusted.value();
     }
 
     const QByteArray decodedPayload =
@@ -60,7 +75,7 @@ bool SignatureVerifier::verifyEnvelope(const QByteArray& envelope, QByteArray& p
     }
 
     // The signature covers the decoded bytes alone; no other field of the envelope is signed.
-    if (!verifyEd25519(trusted.value(), decodedPayload, signature)) {
+    if (trustedKeys != nullptr && !verifyEd25519(publicKey, decodedPayload, signature)) {
         message = tr("Signed envelope signature is invalid.");
         return false;
     }

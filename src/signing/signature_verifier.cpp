@@ -59,6 +59,17 @@ SignatureVerifier::SignatureVerifier(bool allowDevelopmentKeys, QObject* parent)
 
 SignatureVerifier::~SignatureVerifier() = default;
 
+bool SignatureVerifier::fromTrustedKeyDocument(const QByteArray& document,
+                                               std::unique_ptr<SignatureVerifier>& verifier,
+                                               QString& message) {
+    std::unique_ptr<SignatureVerifier> loaded(new SignatureVerifier());
+    if (!loaded->loadTrustedKeyDocument(document, message)) {
+        return false;
+    }
+    verifier = std::move(loaded);
+    return true;
+}
+
 QStringList SignatureVerifier::trustedKeyIds() const {
     QStringList ids = trustedKeys_.keys();
     std::sort(ids.begin(), ids.end());

@@ -5,6 +5,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <memory>
 
 // One trusted public key: the trimmed key id (1 to 100 UTF-16 code units, compared exactly and
 // case-sensitively) and the raw 32-byte Ed25519 public key.
@@ -40,6 +41,13 @@ public:
     explicit SignatureVerifier(bool allowDevelopmentKeys, QObject* parent = nullptr);
     ~SignatureVerifier() override;
 
+    // For the publishing tools: a verifier that trusts exactly the keys of `document`, a trusted
+    // key document read by the caller, and nothing compiled in. False with `message` set to the
+    // reason the document was refused.
+    static bool fromTrustedKeyDocument(const QByteArray& document,
+                                       std::unique_ptr<SignatureVerifier>& verifier,
+                                       QString& message);
+
     // Checks a signed envelope (the file's bytes exactly as read) against the trusted key set.
     // Empties `payload` and `keyId` first; `message` is written only on failure.
     //
@@ -57,11 +65,25 @@ public:
     bool verifyEnvelope(const QByteArray& envelope, QByteArray& payload, QString& keyId,
                         QString& message) const;
 
+    // For the publishing tools, which may hold an envelope before the key that signed it: every
+    // test of verifyEnvelope, with its message, except the two that need a trusted key (the key
+    // lookup and the signature itself).
+    static bool readUnverifiedEnvelope(const QByteArray& envelope, QByteArray& payload,
+                                       QString& keyId, QString& message);
+
     // The ids of the trusted key set, sorted. For diagnostics and tests; the set cannot be
     // changed from outside.
     QStringList trustedKeyIds() const;
 
 private:
+    SignatureVerifier() = default;
+
+    // The tests of verifyEnvelope; without `trustedKeys` the lookup and the signature are
+    // skipped.
+    static bool checkEnvelope(const QByteArray& envelope,
+                              const QHash<QString, QByteArray>* trustedKeys, QByteArray& payload,
+                              QString& keyId, QString& message);
+
     // Adds every key of a trusted key document to the set, replacing keys with the same id.
     // False with `message` set, and the set unchanged, when any part of the document is refused.
     bool loadTrustedKeyDocument(const QByteArray& document, QString& message);
