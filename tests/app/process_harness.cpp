@@ -43,6 +43,13 @@ quint32 startStandInLauncher(QProcess& child) {
     return child.readLine().trimmed().toUInt();
 }
 
+quint32 endedProcessId() {
+    QProcess child;
+    const quint32 pid = startStandInLauncher(child);
+    child.closeWriteChannel();
+    return child.waitForFinished() ? pid : 0;
+}
+
 QString testLauncher() {
     const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_TEST_LAUNCHER_EXE");
     return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER)
@@ -83,6 +90,7 @@ ProcessResult run(const QStringList& arguments, const QStringList& wrapper, cons
     result.finished =
         process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
     result.exitCode = process.exitCode();
+    result.standardOutput = process.readAllStandardOutput();
     result.standardError = process.readAllStandardError();
     return result;
 }

@@ -19,6 +19,7 @@
 struct ProcessResult {
     bool finished = false;
     int exitCode = -1;
+    QByteArray standardOutput;
     QByteArray standardError;
 };
 
@@ -33,6 +34,8 @@ bool underWine();
 // Starts the stand-in launcher through the runner and reads the process id it reports; the
 // child runs until its input is closed. 0 when it could not be started.
 quint32 startStandInLauncher(QProcess& child);
+// The id of a process that has ended, for --parent-pid: an update then goes on at once.
+quint32 endedProcessId();
 // The test launcher that the update tests stage as ClientLauncher.exe; the updater starts it.
 QString testLauncher();
 // How the program under test must be told a host path (Z:\... under Wine).

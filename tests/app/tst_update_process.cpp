@@ -68,14 +68,6 @@ QStringList expectedEntries(const UpdateScenario& s) {
     return entryLines(entries);
 }
 
-// The id of a process that has ended, for --parent-pid: the update then goes on at once.
-quint32 endedProcessId() {
-    QProcess child;
-    const quint32 pid = harness::startStandInLauncher(child);
-    child.closeWriteChannel();
-    return child.waitForFinished() ? pid : 0;
-}
-
 QString strace() {
     return QStandardPaths::findExecutable("strace");
 }
@@ -87,7 +79,7 @@ bool underStrace(QProcess& process, const UpdateScenario& s, const QStringList& 
     environment.insert("LAUNCHERUPDATER_TEST_LAUNCHER", "exit");
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::MergedChannels);
-    const quint32 parent = endedProcessId();
+    const quint32 parent = harness::endedProcessId();
     process.start(strace(), QStringList{"-qq"} + options + QStringList{harness::executable()} +
                                 updateArguments(s, parent));
     return parent != 0 && process.waitForFinished(120000);
@@ -152,7 +144,7 @@ void TestUpdateProcess::updates() {
     } else if (atAck == "directory") {
         QVERIFY(QDir().mkdir(s.ack));
     }
-    const quint32 parent = endedProcessId();
+    const quint32 parent = harness::endedProcessId();
     QVERIFY(parent != 0);
     const ProcessResult result = harness::run(updateArguments(s, parent), {}, QString(),
                                               {"LAUNCHERUPDATER_TEST_LAUNCHER=" + launcher});

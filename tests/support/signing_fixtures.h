@@ -17,6 +17,7 @@ struct TestSigningKey {
 
     QByteArray publicKey() const;                      // raw, 32 bytes
     QByteArray sign(const QByteArray& message) const;  // pure Ed25519, 64 bytes
+    QByteArray privateKeyPem() const;                  // PKCS#8 PEM, as publishers keep it
 };
 
 // The key pair whose public half test-trusted-keys.json holds as "launcher-test-1", the document
