@@ -447,6 +447,8 @@ main() {
     build_project
     local exe=$build_dir/src/app/LauncherUpdater.exe
     [ -f "$exe" ] || die "the build left no $exe"
+    [ -f "$build_dir/tools/publish/launcher-publish.exe" ] ||
+        die "the build left no launcher-publish.exe"
     if [ "$run_tests" = 1 ]; then
         # shellcheck source=wine-env-windows.sh
         . "$source_dir/scripts/wine-env-windows.sh"

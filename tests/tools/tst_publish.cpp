@@ -59,9 +59,12 @@ private:
     QString at(const QString& relative) const { return QDir(dir_->path()).filePath(relative); }
     QString arg(const QString& relative) const { return harness::programPath(at(relative)); }
 
+    // Windows writes text with CR LF line ends; compared here as LF.
     ProcessResult publish(const QStringList& arguments) const {
-        return harness::run(arguments, {}, publishTool(),
-                            {QStringLiteral("TMPDIR=") + temporary_->path()});
+        ProcessResult result = harness::run(arguments, {}, publishTool(),
+                                            {QStringLiteral("TMPDIR=") + temporary_->path()});
+        result.standardOutput.replace("\r\n", "\n");
+        return result;
     }
 
     ProcessResult update(const QString& stagedRoot, bool delta) const {

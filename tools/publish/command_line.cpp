@@ -27,10 +27,11 @@ const QList<Command>& commands() {
     static const QList<Command> table = {
         {"keygen",
          "make an Ed25519 key pair and trust its public key",
-         "Makes a new Ed25519 key pair. The private key goes to a new file (PKCS#8 PEM, readable\n"
-         "by its owner only); an existing file is never overwritten. The public key goes into the\n"
-         "trusted key document under the key id: a new document, or one more key in an existing\n"
-         "one. Build LauncherUpdater with that document as TRUSTED_KEYS_FILE to trust the key.",
+         "Makes a new Ed25519 key pair. The private key goes to a new file (PKCS#8 PEM, mode\n"
+         "0600 where the system has modes); an existing file is never overwritten. The public\n"
+         "key goes into the trusted key document under the key id: a new document, or one more\n"
+         "key in an existing one. Build LauncherUpdater with that document as TRUSTED_KEYS_FILE\n"
+         "to trust the key.",
          {{"--key-id", "ID", "the id the key is trusted under (1 to 100 characters)", true},
           {"--private-key", "KEY.pem", "the new private key file", true},
           {"--trusted-keys", "KEYS.json", "the trusted key document to create or add to", true}},
