@@ -14,15 +14,8 @@ trap 'rm -f "$file"' EXIT
 head -c 1073741824 /dev/urandom > "$file"
 cat "$file" > /dev/null
 
-# Wall time of one command, in seconds, process start included for both.
-seconds() {
-    local start end
-    start=$(date +%s%N)
-    "$@" > /dev/null
-    end=$(date +%s%N)
-    echo $((end - start)) | awk '{ printf "%.6f", $1 / 1e9 }'
-}
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
+# shellcheck source=bench/timing.sh
+. bench/timing.sh
 best_ours=""
 best_openssl=""
 for _ in $(seq "$runs"); do

@@ -20,14 +20,8 @@ for directory in $(seq -w 0 19); do
 done
 cat "$scratch"/build/*/* > /dev/null
 
-seconds() {
-    local start end
-    start=$(date +%s%N)
-    "$@" > /dev/null
-    end=$(date +%s%N)
-    echo $((end - start)) | awk '{ printf "%.6f", $1 / 1e9 }'
-}
-min() { awk -v a="$1" -v b="$2" 'BEGIN { print (a == "" || b < a) ? b : a }'; }
+# shellcheck source=bench/timing.sh
+. bench/timing.sh
 manifest() {
     rm -f "$scratch/manifest.json"
     "$publish" manifest --build "$scratch/build" --manifest-id m --game-id g --channel stable \
