@@ -26,6 +26,9 @@ bool readEnvelope(const Arguments& arguments, const QByteArray& envelope, QByteA
                   QString& message) {
     QString keyId;
     if (!arguments.has("--trusted-keys")) {
+        printError(QStringLiteral("launcher-publish %1: the envelope's signature is not checked "
+                                  "without --trusted-keys.")
+                       .arg(arguments.command));
         return SignatureVerifier::readUnverifiedEnvelope(envelope, payload, keyId, message);
     }
     std::unique_ptr<SignatureVerifier> verifier;
