@@ -63,7 +63,9 @@ lu_wine_setup() {
 
 lu_wine_cleanup() {
     [ -n "${WINEPREFIX:-}" ] || return 0
+    # -k only asks the server to end; it still saves the registry into the prefix as it goes.
     timeout 60 "${LU_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+    timeout 60 "${LU_WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
     if [ "${LU_WINE_OWNS_PREFIX:-0}" = 1 ]; then
         # The wineserver's socket directory is named after the prefix's device and inode
         # (server-<dev>-<inode> in hex) inside a temporary directory of its own.

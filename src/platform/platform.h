@@ -145,16 +145,55 @@ bool createDirectory(const NativeString& path, std::uint32_t* error);
 bool renameNoReplace(const NativeString& from, const NativeString& to, std::uint32_t* error);
 
 // Copies the regular file `from` (5 for anything else) to `to`, which is created and must not
-// exist (nothing standing there is followed or replaced), with the source's permissions where
-// the platform has them. Windows flushes the copy to the disk before returning; POSIX leaves
-// that to syncFileSystem, which makes many copies durable at once. On failure no file of this
-// call is left at `to`.
+// exist (nothing standing there is followed or replaced). POSIX: with the source's mode masked
+// with 0755 (no write for group or others, no setuid, setgid or sticky bit); Windows: the
+// inherited permissions of the directory. Windows flushes the copy to the disk before returning;
+// POSIX leaves that to syncFileSystem, which makes many copies durable at once. On failure no file
+// of this call is left at `to`.
 bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32_t* error);
 
 // Makes everything written so far to the file system that holds directory `path` durable, data
 // and names alike (POSIX: syncfs). Windows: only checks the directory, since every file this
 // layer writes is flushed and every rename written through as it happens.
 bool syncFileSystem(const NativeString& path, std::uint32_t* error);
+
+// An exclusive lock on a directory, held by one owner in one process at a time and released when
+// the owner ends or the process dies, however it dies. POSIX: flock on the directory itself, which
+// leaves nothing behind. Windows: ".tavorin-lock" in the directory, opened without sharing and
+// deleted when its last handle closes. Neither reaches a process this program starts.
+class DirectoryLock {
+public:
+    DirectoryLock() = default;
+    ~DirectoryLock();
+    DirectoryLock(const DirectoryLock&) = delete;
+    DirectoryLock& operator=(const DirectoryLock&) = delete;
+
+    // Takes the lock without waiting. False with *error set otherwise: 32 when another owner
+    // holds it, else why the directory could not be opened.
+    bool acquire(const NativeString& directory, std::uint32_t* error);
+
+private:
+    static constexpr std::intptr_t kNone = -1;
+    std::intptr_t handle_ = kNone;
+};
+
+// What tells one version of a regular file from another: which file it is, its size and its
+// last modification.
+struct FileStamp {
+    std::uint64_t volume = 0;
+    std::uint64_t file = 0;
+    std::int64_t size = 0;
+    std::int64_t modified = 0;  // nanoseconds (POSIX) or 100-nanosecond ticks (Windows)
+    bool operator==(const FileStamp& other) const {
+        return volume == other.volume && file == other.file && size == other.size &&
+               modified == other.modified;
+    }
+    bool operator!=(const FileStamp& other) const { return !(*this == other); }
+};
+
+// The stamp of the regular file at `path`; false for anything else (missing, a directory, a
+// device, a symbolic link or other reparse point, which is not followed).
+bool regularFileStamp(const NativeString& path, FileStamp* stamp);
 
 // The program's arguments as the process received them, element 0 included: POSIX from `argv`,
 // Windows from the command line (CommandLineToArgvW), since argv there is in the ANSI code page.

@@ -4,6 +4,7 @@
 #include <openssl/evp.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -368,7 +369,9 @@ bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32
         return false;
     }
     int failure = copyContent(in, out);
-    if (failure == 0 && ::fchmod(out, st.st_mode & 07777 & ~(S_ISUID | S_ISGID)) != 0) {
+    // Never writable by group or others, never setuid, setgid or sticky: an elevated run must
+    // not install a file that any local user may rewrite before the next start.
+    if (failure == 0 && ::fchmod(out, st.st_mode & 0755) != 0) {
         failure = errno;
     }
     ::close(in);
@@ -377,6 +380,51 @@ bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32
 
 bool syncFileSystem(const NativeString& path, std::uint32_t* error) {
     return syncThroughDirectory(path, ::syncfs, error);
+}
+
+DirectoryLock::~DirectoryLock() {
+    if (handle_ != kNone) {
+        ::close(fdOf(handle_));
+    }
+}
+
+bool DirectoryLock::acquire(const NativeString& directory, std::uint32_t* error) {
+    if (handle_ != kNone) {
+        *error = kErrorInvalidParameter;
+        return false;
+    }
+    if (!usablePath(directory, error)) {
+        return false;
+    }
+    // Close-on-exec, and every process this program starts has its descriptors closed anyway:
+    // a launcher left running must not keep the installation locked. A link is followed: the
+    // lock writes nothing, and the runs refuse such a root with their own words.
+    const int fd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = pathError(directory, errno);
+        return false;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        *error = errno == EWOULDBLOCK ? kErrorSharingViolation : windowsErrorFromErrno(errno);
+        ::close(fd);
+        return false;
+    }
+    handle_ = fd;
+    return true;
+}
+
+bool regularFileStamp(const NativeString& path, FileStamp* stamp) {
+    std::uint32_t error = 0;
+    struct stat st;
+    if (!usablePath(path, &error) || ::lstat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        return false;
+    }
+    stamp->volume = static_cast<std::uint64_t>(st.st_dev);
+    stamp->file = static_cast<std::uint64_t>(st.st_ino);
+    stamp->size = static_cast<std::int64_t>(st.st_size);
+    stamp->modified =
+        static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return true;
 }
 
 std::vector<NativeString> processArguments(int argc, char** argv) {

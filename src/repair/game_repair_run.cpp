@@ -1,6 +1,7 @@
 #include "game_repair_run.h"
 
 #include "file_operations.h"
+#include "installation_lock.h"
 #include "repair_plan.h"
 #include "repair_recovery.h"
 #include "repair_transaction.h"
@@ -16,6 +17,11 @@ int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, Fi
     int errorCode = 21;
     if (!loadRepairPlan(planPath, verifier, plan, errorCode, message)) {
         return errorCode;
+    }
+    // Held to the end: another run's journal is in flight, never one to recover.
+    InstallationLock lock;
+    if (!lock.acquire(plan.installationRoot, message)) {
+        return 25;
     }
     if (!recoverInterruptedRepair(plan, files, message)) {
         return 24;

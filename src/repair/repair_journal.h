@@ -9,7 +9,8 @@ class FileOperations;
 
 // One file of a repair transaction.
 struct RepairEntry {
-    QString target;            // the plan's relative path, as written
+    QString target;            // the relative path as the signed manifest writes it
+    QString staged;            // the plan's relative path, as written: the staged file's name
     QString targetPath;        // installationRoot joined with target
     QString backupPath;        // the generation's backup directory joined with target
     bool hadOriginal = false;  // something stood at targetPath before the transaction

@@ -25,7 +25,11 @@ bool planEntries(const RepairPlan& plan, FileOperations& files, QList<RepairEntr
     const QDir root(plan.installationRoot);
     const QString backupRoot = repairBackupDirectory(plan);
     const QString relativeBackupRoot = root.relativeFilePath(backupRoot);
-    for (const QString& target : plan.files) {
+    for (const QString& staged : plan.files) {
+        // The installed file is the one the manifest names: a plan spelling it in other letters
+        // would otherwise create a second file beside the damaged one where case matters.
+        const auto signedFile = plan.manifestFiles.constFind(staged.toCaseFolded());
+        const QString target = signedFile == plan.manifestFiles.cend() ? staged : signedFile->path;
         if (files.hasLinkAlong(plan.installationRoot, target) ||
             files.hasLinkAlong(plan.installationRoot,
                                backupDirectoryOf(relativeBackupRoot, target))) {
@@ -34,6 +38,7 @@ bool planEntries(const RepairPlan& plan, FileOperations& files, QList<RepairEntr
         }
         RepairEntry entry;
         entry.target = target;
+        entry.staged = staged;
         entry.targetPath = root.absoluteFilePath(target);
         entry.backupPath = QDir(backupRoot).absoluteFilePath(target);
         entry.hadOriginal = files.exists(entry.targetPath);
@@ -51,7 +56,7 @@ bool replaceWithVerifiedCopy(const RepairPlan& plan, const RepairEntry& entry,
     if (files.exists(copyPath)) {
         files.remove(copyPath);
     }
-    if (!files.copy(QDir(plan.stagedFilesRoot).absoluteFilePath(entry.target), copyPath)) {
+    if (!files.copy(QDir(plan.stagedFilesRoot).absoluteFilePath(entry.staged), copyPath)) {
         message = QStringLiteral("Could not copy a repaired game file into the installation.");
         return false;
     }
@@ -111,7 +116,14 @@ bool applyRepairTransaction(const RepairPlan& plan, FileOperations& files, QStri
     if (!planEntries(plan, files, planned, message)) {
         return false;
     }
-    if (!files.makeDirectories(repairBackupDirectory(plan))) {
+    // Recovery has run, so no journal refers to anything in the backups: whatever stands there
+    // was left by a run that died after its commit, and must never be restored over a good file
+    // should this run be undone. Their removal is durable before the journal that could use them.
+    const QString backups =
+        QDir(plan.installationRoot).absoluteFilePath(QStringLiteral(".tavorin-backup"));
+    if ((files.isDirectory(backups) &&
+         (!files.removeTree(backups) || !files.flushDirectory(plan.installationRoot))) ||
+        !files.makeDirectories(repairBackupDirectory(plan))) {
         message = QStringLiteral("Could not create the game repair backup directory.");
         return false;
     }
@@ -141,8 +153,7 @@ bool applyRepairTransaction(const RepairPlan& plan, FileOperations& files, QStri
     // Committed. Should the journal's removal not reach the disk, a power cut would bring it back
     // and recovery would need the backups: they stay, until the next repair commits.
     if (files.flushDirectory(plan.installationRoot)) {
-        files.removeTree(
-            QDir(plan.installationRoot).absoluteFilePath(QStringLiteral(".tavorin-backup")));
+        files.removeTree(backups);
     }
     return true;
 }

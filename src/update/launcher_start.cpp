@@ -10,14 +10,21 @@ namespace {
 constexpr int kPolls = 150;
 constexpr std::uint32_t kPollMs = 100;
 
-// The launcher's own file only: a directory, or a link planted there, is no acknowledgement.
-bool acknowledged(const platform::NativeString& ackPath) {
-    return platform::regularFileSize(ackPath) >= 0;
+// The launcher's own file only: a directory, or a link planted there, is no acknowledgement; nor
+// is a file that stood there before the start (an earlier update's, or any file the caller
+// named) unless it was replaced or rewritten since.
+bool acknowledged(const platform::NativeString& ackPath, bool stoodBefore,
+                  const platform::FileStamp& before) {
+    platform::FileStamp now;
+    return platform::regularFileStamp(ackPath, &now) && (!stoodBefore || now != before);
 }
 
 }  // namespace
 
 bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath) {
+    const platform::NativeString ack = nativeFilePath(ackPath);
+    platform::FileStamp before;
+    const bool stoodBefore = platform::regularFileStamp(ack, &before);
     platform::Process launcher;
     std::uint32_t error = 0;
     // The launcher receives the acknowledgement path exactly as this program did.
@@ -26,13 +33,12 @@ bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath) {
                         &error)) {
         return false;
     }
-    const platform::NativeString ack = nativeFilePath(ackPath);
     for (int poll = 0; poll < kPolls; ++poll) {
-        if (acknowledged(ack)) {
+        if (acknowledged(ack, stoodBefore, before)) {
             return true;
         }
         if (launcher.wait(kPollMs) == platform::ProcessWait::Ended) {
-            if (acknowledged(ack)) {
+            if (acknowledged(ack, stoodBefore, before)) {
                 return true;
             }
             break;

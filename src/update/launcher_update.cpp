@@ -6,6 +6,7 @@
 
 #include "delta_plan.h"
 #include "file_operations.h"
+#include "installation_lock.h"
 #include "launcher_start.h"
 #include "package_checks.h"
 
@@ -31,9 +32,7 @@ struct WorkLists {
     QStringList replace;
 };
 
-// Everything that can be checked before the installation changes.
-bool validate(const UpdateRequest& request, FileOperations& files, WorkLists& work, DeltaPlan& plan,
-              bool& delta, QString& message) {
+bool checkPaths(const UpdateRequest& request, QString& message) {
     const QFileInfo install(request.installRoot);
     const QFileInfo staged(request.stagedRoot);
     if (!install.isDir() || !staged.isDir()) {
@@ -44,6 +43,12 @@ bool validate(const UpdateRequest& request, FileOperations& files, WorkLists& wo
         message = QStringLiteral("Launcher update staging must be separate from the installation.");
         return false;
     }
+    return true;
+}
+
+// Everything about the package that can be checked before the installation changes.
+bool validate(const UpdateRequest& request, FileOperations& files, WorkLists& work, DeltaPlan& plan,
+              bool& delta, QString& message) {
     delta = !request.deltaPlanPath.isEmpty();
     if (!delta) {
         return scanFullPackage(request.stagedRoot, work.replace, message);
@@ -78,14 +83,35 @@ bool movePath(const QString& from, const QString& to, FileOperations& files) {
     return files.rename(from, to);
 }
 
+QString directoryBelow(const QString& root) {
+    return QDir::cleanPath(QFileInfo(root).absoluteFilePath()) + QLatin1Char('/');
+}
+
 // Removes the directories above `path` that are empty, deepest first, up to but not including
-// `root`, and never a directory that is not below it.
-void removeEmptyParentDirectories(const QString& path, const QString& root, FileOperations& files) {
-    const QString below = QDir::cleanPath(QFileInfo(root).absoluteFilePath()) + QLatin1Char('/');
+// `root`, and never a directory that is not below it. Returns those it removed.
+QStringList removeEmptyParentDirectories(const QString& path, const QString& root,
+                                         FileOperations& files) {
+    const QString below = directoryBelow(root);
+    QStringList removed;
     QString directory = QDir::cleanPath(QFileInfo(path).absolutePath());
     while (directory.startsWith(below, Qt::CaseInsensitive) && files.removeDirectory(directory)) {
+        removed.append(directory);
         directory = QFileInfo(directory).absolutePath();
     }
+    return removed;
+}
+
+// The directories above `path` that do not exist yet, below `root`, deepest first.
+QStringList missingParentDirectories(const QString& path, const QString& root,
+                                     FileOperations& files) {
+    const QString below = directoryBelow(root);
+    QStringList missing;
+    QString directory = QDir::cleanPath(QFileInfo(path).absolutePath());
+    while (directory.startsWith(below, Qt::CaseInsensitive) && !files.exists(directory)) {
+        missing.append(directory);
+        directory = QFileInfo(directory).absolutePath();
+    }
+    return missing;
 }
 
 // One update run: its work directory, its entries, and the steps that change the installation.
@@ -190,8 +216,9 @@ private:
             return false;
         }
         if (!replacement) {
-            removeEmptyParentDirectories(entry.targetPath, request_.installRoot, files_);
-        } else if (!install(entry)) {
+            entries_.last().prunedDirectories =
+                removeEmptyParentDirectories(entry.targetPath, request_.installRoot, files_);
+        } else if (!install(entries_.last())) {
             rollBack();
             message = QStringLiteral("Could not install %1.").arg(path);
             return false;
@@ -203,8 +230,10 @@ private:
         return true;
     }
 
-    bool install(const UpdateEntry& entry) {
+    bool install(UpdateEntry& entry) {
         const QString copyPath = entry.targetPath + QStringLiteral(".tavorin-new");
+        entry.createdDirectories =
+            missingParentDirectories(entry.targetPath, request_.installRoot, files_);
         files_.makeDirectories(QFileInfo(entry.targetPath).absolutePath());
         // Left by an earlier run; whatever it is, it goes as an entry.
         removePathIfPresent(copyPath, files_);
@@ -239,7 +268,14 @@ void rollBackUpdateEntries(const QList<UpdateEntry>& entries, const QString& ins
             continue;
         }
         removePathIfPresent(entry->targetPath, files);
-        removeEmptyParentDirectories(entry->targetPath, installRoot, files);
+        for (const QString& directory : entry->createdDirectories) {
+            if (!files.removeDirectory(directory)) {
+                break;
+            }
+        }
+        if (!entry->prunedDirectories.isEmpty()) {
+            files.makeDirectories(entry->prunedDirectories.first());
+        }
         if (entry->hadOriginal) {
             movePath(entry->backupPath, entry->targetPath, files);
         }
@@ -251,7 +287,11 @@ bool applyLauncherUpdate(const UpdateRequest& request, FileOperations& files,
     WorkLists work;
     DeltaPlan plan;
     bool delta = false;
-    if (!validate(request, files, work, plan, delta, message)) {
+    // Held to the end, the launcher's start included: no other run may read this installation
+    // as it is halfway through.
+    InstallationLock lock;
+    if (!checkPaths(request, message) || !lock.acquire(request.installRoot, message) ||
+        !validate(request, files, work, plan, delta, message)) {
         return false;
     }
     UpdateRun run(request, files);

@@ -36,8 +36,9 @@ bool applyLauncherUpdate(const QString& installRoot, const QString& stagedRoot,
                          const QString& deltaPlanPath, const QString& fromVersion,
                          QString& message);
 
-// Undoes `entries` from the last to the first: whatever stands at the target goes, emptied
-// directories are pruned, and the original comes back from its backup. Best effort, silent;
+// Undoes `entries` from the last to the first: whatever stands at the target goes, the
+// directories the update created for it are pruned and those it pruned come back, and the
+// original comes back from its backup. Best effort, silent;
 // an entry under a directory that has become a link is left alone (its original stays in the
 // backup).
 void rollBackUpdateEntries(const QList<UpdateEntry>& entries, const QString& installRoot,

@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 class FileOperations;
 
@@ -14,6 +15,11 @@ struct UpdateEntry {
     QString backupPath;
     bool hadOriginal = false;
     bool replacement = false;
+    // Directories the update created for this path and those it pruned after taking the path
+    // away, deepest first: a rollback removes the first and puts back the second, and touches no
+    // other directory, so empty directories that were there before stay.
+    QStringList createdDirectories;
+    QStringList prunedDirectories;
     // The entry as the journal writes it (journalRecord), made once: the journal is rewritten
     // whole twice per path, so a version must cost a copy of these, not a new JSON document.
     QByteArray record;

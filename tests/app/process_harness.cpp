@@ -64,11 +64,10 @@ QString programPath(const QString& hostPath) {
                                       .replace(QLatin1Char('/'), QLatin1Char('\\'));
 }
 
-ProcessResult run(const QStringList& arguments, const QStringList& wrapper, const QString& program,
-                  const QStringList& extraEnvironment) {
+bool start(QProcess& process, const QStringList& arguments, const QStringList& wrapper,
+           const QString& program, const QStringList& extraEnvironment) {
     QStringList command = wrapper + runner();
     command << (program.isEmpty() ? executable() : program) << arguments;
-    QProcess process;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // Qt logs to the journal when stderr is no terminal; the tests read the lines from stderr.
     // Wine hands WINEQT_* to Windows processes as QT_*.
@@ -82,17 +81,30 @@ ProcessResult run(const QStringList& arguments, const QStringList& wrapper, cons
     process.setProcessEnvironment(environment);
     process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(command.takeFirst(), command);
-    ProcessResult result;
     if (!process.waitForStarted(-1)) {
-        return result;
+        return false;
     }
     process.closeWriteChannel();
+    return true;
+}
+
+ProcessResult finish(QProcess& process) {
+    ProcessResult result;
     result.finished =
         process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
     result.exitCode = process.exitCode();
     result.standardOutput = process.readAllStandardOutput();
     result.standardError = process.readAllStandardError();
     return result;
+}
+
+ProcessResult run(const QStringList& arguments, const QStringList& wrapper, const QString& program,
+                  const QStringList& extraEnvironment) {
+    QProcess process;
+    if (!start(process, arguments, wrapper, program, extraEnvironment)) {
+        return ProcessResult();
+    }
+    return finish(process);
 }
 
 const QMap<QString, QString>& casesWineCannotRun() {

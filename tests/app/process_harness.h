@@ -45,6 +45,11 @@ QString programPath(const QString& hostPath);
 // added to its environment. Waits for the end, at most two minutes.
 ProcessResult run(const QStringList& arguments, const QStringList& wrapper = {},
                   const QString& program = QString(), const QStringList& extraEnvironment = {});
+// Starts the updater as run() does, without waiting for its end. False when it did not start.
+bool start(QProcess& process, const QStringList& arguments, const QStringList& wrapper = {},
+           const QString& program = QString(), const QStringList& extraEnvironment = {});
+// Waits for a process of start() to end, at most two minutes, and takes what it wrote.
+ProcessResult finish(QProcess& process);
 
 // The cases that cannot run against the Windows build under Wine, by test function, and why.
 // The one list of them; tests consult it through SKIP_WHERE_WINE_CANNOT().

@@ -5,6 +5,7 @@
 //   exit    acknowledges and ends at once
 //   no-ack  ends at once without acknowledging
 //   never   writes its process id to ACK.pid and runs until ACK.stop appears, never acknowledging
+//   late    as never, then acknowledges and ends
 //   crash   aborts without acknowledging
 // The acknowledgement holds the arguments after element 0, one a line, in UTF-8, as this process
 // received them. Every wait is bounded, so a test that fails halfway leaves nothing running.
@@ -56,9 +57,12 @@ const std::string& toUtf8(const std::string& text) {
 }
 #endif
 
+// Written beside the path and moved there, replacing what stood there.
 bool write(const NativeString& path, const std::string& content) {
+    const NativeString temporary = withSuffix(path, ".tmp");
     std::uint32_t error = 0;
-    return platform::writeNewFile(path, content.data(), content.size(), &error);
+    return platform::writeNewFile(temporary, content.data(), content.size(), &error) &&
+           platform::replaceFile(temporary, path, &error);
 }
 
 // Polls for ACK.stop for at most two minutes.
@@ -81,7 +85,16 @@ int main(int argc, char** argv) {
     const char* variable = std::getenv("LAUNCHERUPDATER_TEST_LAUNCHER");
     const std::string mode = variable != nullptr ? variable : "";
 
-    if (mode == "stay" || mode == "exit") {
+    if (mode == "never" || mode == "late") {
+        if (!write(withSuffix(ackPath, ".pid"), std::to_string(platform::currentProcessId()))) {
+            return 1;
+        }
+        runUntilStopped(ackPath);
+        if (mode == "never") {
+            return 0;
+        }
+    }
+    if (mode == "stay" || mode == "exit" || mode == "late") {
         std::string content;
         for (std::size_t i = 1; i < arguments.size(); ++i) {
             content += toUtf8(arguments[i]) + '\n';
@@ -96,13 +109,6 @@ int main(int argc, char** argv) {
         return 0;
     }
     if (mode == "no-ack") {
-        return 0;
-    }
-    if (mode == "never") {
-        if (!write(withSuffix(ackPath, ".pid"), std::to_string(platform::currentProcessId()))) {
-            return 1;
-        }
-        runUntilStopped(ackPath);
         return 0;
     }
     if (mode == "crash") {

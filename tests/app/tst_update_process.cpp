@@ -13,6 +13,7 @@
 
 #include "file_fixtures.h"
 #include "process_harness.h"
+#include "repair_scenario.h"
 #include "update_scenario.h"
 
 #ifndef Q_OS_WIN
@@ -94,6 +95,7 @@ private slots:
     void updates_data();
     void updates();
     void crashAtEveryStep();
+    void oneRunAtATime();
 };
 
 void TestUpdateProcess::updates_data() {
@@ -113,7 +115,9 @@ void TestUpdateProcess::updates_data() {
     row("full, the launcher stays; spaces and non-ASCII in the paths", false, "stay", "", 0,
         QString::fromUtf8("Launcher Ünïcödé 启动器"), QString::fromUtf8("ack é 確認"));
     row("delta, the launcher acknowledges and ends", true, "exit", "", 0);
-    row("an acknowledgement there before the start", false, "no-ack", "file", 0);
+    // One left by an earlier update counts only when the launcher writes it anew.
+    row("an acknowledgement there before the start, rewritten", false, "exit", "file", 0);
+    row("an acknowledgement there before the start, left as it was", false, "no-ack", "file", 6);
     row("the launcher ends without acknowledging", false, "no-ack", "", 6);
     row("full, the launcher crashes", false, "crash", "", 6);
     row("delta, the launcher crashes", true, "crash", "", 6);
@@ -157,8 +161,7 @@ void TestUpdateProcess::updates() {
         QCOMPARE(testsupport::installationTree(s.root), s.after());
         QCOMPARE(work, QStringList());
         QCOMPARE(testsupport::readFile(s.ack),
-                 atAck == "file" ? QByteArray("earlier")
-                                 : "--update-ack\n" + harness::programPath(s.ack).toUtf8() + '\n');
+                 "--update-ack\n" + harness::programPath(s.ack).toUtf8() + '\n');
         if (launcher == "stay") {
             // The launcher outlives the updater, and still answers.
             QVERIFY(!QFile::exists(s.ack + ".done"));
@@ -249,6 +252,57 @@ void TestUpdateProcess::crashAtEveryStep() {
         QVERIFY2(why.isEmpty(), qPrintable(where + why));
     }
     qInfo() << points.size() << "kill points:" << counts;
+}
+
+// While an update waits for its launcher, a second update and a repair of the same directory end
+// at once and change nothing, and the first completes; a run killed while it holds the
+// installation leaves it free for the next.
+void TestUpdateProcess::oneRunAtATime() {
+    QTemporaryDir dir;
+    UpdateScenario s(dir.path(), false);
+    QVERIFY(write(s));
+    const auto stopLaunchers = qScopeGuard([&] { testsupport::writeFile(s.ack + ".stop", {}); });
+    const quint32 parent = harness::endedProcessId();
+    QVERIFY(parent != 0);
+    const QStringList arguments = updateArguments(s, parent);
+    // Holds the installation until its launcher is told to acknowledge.
+    const auto startWaiting = [&](QProcess& process) {
+        QFile::remove(s.ack + ".pid");
+        QFile::remove(s.ack + ".stop");
+        return harness::start(process, arguments, {}, {}, {"LAUNCHERUPDATER_TEST_LAUNCHER=late"}) &&
+               QTest::qWaitFor([&] { return QFile::exists(s.ack + ".pid"); }, 60000);
+    };
+    const QStringList acknowledge = {"LAUNCHERUPDATER_TEST_LAUNCHER=exit"};
+    const QByteArray busy =
+        "Another game repair or launcher update is running in this installation.";
+
+    QProcess first;
+    QVERIFY(startWaiting(first));
+    QStringList second = arguments;
+    second[second.indexOf("--ack") + 1] = harness::programPath(s.path("ack2"));
+    const ProcessResult refused = harness::run(second, {}, {}, acknowledge);
+    QCOMPARE(refused.exitCode, 6);
+    QVERIFY2(refused.standardError.contains("launcher update failed: " + busy),
+             refused.standardError.constData());
+    testsupport::RepairScenario repair(s.path("repair"));
+    QVERIFY(repair.writeDocuments(harness::programPath(s.root)));
+    const ProcessResult repaired =
+        harness::run({"--apply-game-repair", "--plan", harness::programPath(repair.planPath())}, {},
+                     harness::testKeysExecutable());
+    QCOMPARE(repaired.exitCode, 25);
+    QCOMPARE(testsupport::readFile(repair.path("staging/result.json")),
+             R"({"errorCode":25,"message":")" + busy + R"(","ok":false,"schemaVersion":1})");
+    QCOMPARE(s.workDirectories().size(), 1);
+    QVERIFY(testsupport::writeFile(s.ack + ".stop", {}));
+    QCOMPARE(harness::finish(first).exitCode, 0);
+    QCOMPARE(testsupport::installationTree(s.root), s.after());
+
+    QProcess killed;
+    QVERIFY(startWaiting(killed));
+    killed.kill();
+    QVERIFY(killed.waitForFinished(120000));
+    QCOMPARE(harness::run(arguments, {}, {}, acknowledge).exitCode, 0);
+    QCOMPARE(testsupport::installationTree(s.root), s.after());
 }
 
 QTEST_GUILESS_MAIN(TestUpdateProcess)

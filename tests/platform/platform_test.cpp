@@ -253,15 +253,23 @@ TEST_CASE(dangling_link_is_not_written_through) {
     CHECK_EQ(openError(target), platform::kErrorFileNotFound);
 }
 
-TEST_CASE(copy_keeps_the_permissions) {
+// An installed file is never writable by others, nor setuid: a root-owned copy of a staged 0666
+// or 4777 file would let any user replace what the next elevated run starts.
+TEST_CASE(copy_keeps_the_permissions_but_no_write_for_others) {
     ScratchDir scratch;
     REQUIRE(testsupport::writeFile(scratch / "tool", "#!/bin/sh\n"));
-    REQUIRE(::chmod((scratch / "tool").c_str(), 0750) == 0);
-    std::uint32_t error = 0;
-    REQUIRE(platform::copyToNewFile(scratch / "tool", scratch / "copy", &error));
-    struct stat st;
-    REQUIRE(::stat((scratch / "copy").c_str(), &st) == 0);
-    CHECK_EQ(st.st_mode & 07777, 0750u);
+    const std::pair<mode_t, mode_t> modes[] = {
+        {0750, 0750}, {0666, 0644}, {04777, 0755}, {06755, 0755}, {01777, 0755}};
+    for (const auto& [staged, installed] : modes) {
+        harness::row = std::to_string(staged);
+        REQUIRE(::chmod((scratch / "tool").c_str(), staged) == 0);
+        std::uint32_t error = 0;
+        ::unlink((scratch / "copy").c_str());
+        REQUIRE(platform::copyToNewFile(scratch / "tool", scratch / "copy", &error));
+        struct stat st;
+        REQUIRE(::stat((scratch / "copy").c_str(), &st) == 0);
+        CHECK_EQ(st.st_mode & 07777, installed);
+    }
 }
 
 // Each would read as an empty or endless file, or block the reader for ever.
@@ -277,6 +285,40 @@ TEST_CASE(fifos_and_devices_are_refused_at_once) {
     CHECK_EQ(openError("/dev/zero"), platform::kErrorAccessDenied);
 }
 #endif
+
+TEST_CASE(directory_lock_is_exclusive_until_its_owner_ends) {
+    ScratchDir scratch;
+    std::uint32_t error = 0;
+    {
+        platform::DirectoryLock first;
+        REQUIRE(first.acquire(scratch.path(), &error));
+        platform::DirectoryLock second;
+        CHECK(!second.acquire(scratch.path(), &error));
+        CHECK_EQ(error, platform::kErrorSharingViolation);
+    }
+    platform::DirectoryLock again;
+    CHECK(again.acquire(scratch.path(), &error));
+    platform::DirectoryLock missing;
+    CHECK(!missing.acquire(scratch / "none", &error));
+    CHECK(error == platform::kErrorFileNotFound || error == platform::kErrorPathNotFound);
+}
+
+TEST_CASE(file_stamp_tells_a_rewritten_or_replaced_file) {
+    ScratchDir scratch;
+    platform::FileStamp before;
+    platform::FileStamp after;
+    CHECK(!platform::regularFileStamp(scratch / "ack", &before));
+    CHECK(!platform::regularFileStamp(scratch.path(), &before));
+    REQUIRE(testsupport::writeFile(scratch / "ack", "earlier"));
+    REQUIRE(platform::regularFileStamp(scratch / "ack", &before));
+    REQUIRE(platform::regularFileStamp(scratch / "ack", &after));
+    CHECK(before == after);
+    REQUIRE(testsupport::writeFile(scratch / "other", "earlier"));
+    std::uint32_t error = 0;
+    REQUIRE(platform::replaceFile(scratch / "other", scratch / "ack", &error));
+    REQUIRE(platform::regularFileStamp(scratch / "ack", &after));
+    CHECK(before != after);
+}
 
 TEST_CASE(wait_for_process_that_ends_or_runs) {
     platform::Process child;

@@ -32,7 +32,7 @@ UpdateScenario::UpdateScenario(const QString& directory, bool delta, const QStri
       root(directory + '/' + rootName),
       staging(directory + "/staged"),
       ack(directory + '/' + ackName),
-      removed(delta ? QStringList{"old/x.dll", "plugins", "gone.txt"} : QStringList()) {}
+      removed(delta ? QStringList{"old/x.dll", "plugins", "cache/gone.txt"} : QStringList()) {}
 
 QString UpdateScenario::path(const QString& relative) const {
     return directory + '/' + relative;
@@ -44,6 +44,11 @@ QString UpdateScenario::planPath() const {
 
 bool UpdateScenario::write() const {
     const QString launcher = staging + "/ClientLauncher.exe";
+    for (const QString& empty : emptyDirectories) {
+        if (!QDir().mkpath(root + '/' + empty)) {
+            return false;
+        }
+    }
     if (!writeTree(root, old) || !writeTree(staging, staged) || !QDir().mkpath(path("outside")) ||
         !QFile::setPermissions(launcher, QFile::permissions(launcher) | QFileDevice::ExeOwner)) {
         return false;
@@ -71,7 +76,15 @@ bool UpdateScenario::write() const {
 }
 
 FileTree UpdateScenario::before(bool directories) const {
-    return directories ? withDirectories(old) : old;
+    if (!directories) {
+        return old;
+    }
+    FileTree tree = withDirectories(old);
+    for (const QString& empty : emptyDirectories) {
+        tree.insert(withDirectories({{empty + "/x", {}}}));
+        tree.remove(empty + "/x");
+    }
+    return tree;
 }
 
 FileTree UpdateScenario::after(bool directories) const {
@@ -85,7 +98,18 @@ FileTree UpdateScenario::after(bool directories) const {
         drop(path);
     }
     tree.insert(staged);
-    return directories ? withDirectories(tree) : tree;
+    if (!directories) {
+        return tree;
+    }
+    tree = withDirectories(tree);
+    // An empty directory stays unless a removal below it pruned it.
+    for (const QString& empty : emptyDirectories) {
+        if (std::none_of(removed.cbegin(), removed.cend(),
+                         [&empty](const QString& path) { return path.startsWith(empty + '/'); })) {
+            tree.insert(empty, kDirectory);
+        }
+    }
+    return tree;
 }
 
 QStringList UpdateScenario::workDirectories() const {

@@ -180,6 +180,15 @@ private slots:
         QCOMPARE(keygen("release-2", "one.pem").exitCode, 1);
         QVERIFY(!QFile::exists(at("two.pem")));
         QCOMPARE(readFile(at("trusted.json")), document);
+        // Two names of one file: the document would be written over the key.
+        QVERIFY(QDir(dir_->path()).mkpath("sub"));
+        for (const QString& other : {QString("same.pem"), QString("sub/../same.pem")}) {
+            QCOMPARE(publish({"keygen", "--key-id", "k", "--private-key", arg("same.pem"),
+                              "--trusted-keys", arg(other)})
+                         .exitCode,
+                     1);
+            QVERIFY(!QFile::exists(at("same.pem")));
+        }
         QCOMPARE(keygen("release-2", "two.pem").exitCode, 0);
         QCOMPARE(readJson(at("trusted.json")).value("keys").toArray().size(), 2);
 

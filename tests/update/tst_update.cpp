@@ -393,8 +393,14 @@ void TestUpdate::rollbackLeavesLinkedDirectoriesAlone() {
     QVERIFY(s.write() && QDir(s.root).rename("bin", "../outside/bin") &&
             QFile::link(s.path("outside/bin"), s.root + "/bin") &&
             testsupport::writeTree(s.path("backup"), {{"core.dll", "saved core"}}));
-    const UpdateEntry entry{
-        "bin/core.dll", s.root + "/bin/core.dll", s.path("backup/core.dll"), true, true, {}};
+    const UpdateEntry entry{"bin/core.dll",
+                            s.root + "/bin/core.dll",
+                            s.path("backup/core.dll"),
+                            true,
+                            true,
+                            {},
+                            {},
+                            {}};
     rollBackUpdateEntries({entry}, s.root, systemFileOperations());
     QCOMPARE(testsupport::readFile(s.path("outside/bin/core.dll")), "old core");
     QVERIFY(QFile::exists(s.path("backup/core.dll")));
@@ -442,24 +448,25 @@ void TestUpdate::journalVersions() {
         QCOMPARE(updated, acknowledged);
         QCOMPARE(launched, s.root + "/ClientLauncher.exe " + s.ack);
         QStringList expected = {"flush", "flush", "applying/0"};
-        for (int n = 1; n <= 8; ++n) {
+        for (int n = 1; n <= 9; ++n) {
             expected << QString("applying/%1").arg(n) << QString("applying/%1").arg(n);
         }
         expected << "sync"
-                 << "awaiting-start/8";
-        expected << (acknowledged ? QStringList{"completed/8"}
-                                  : QStringList{"sync", "rolled-back/8"});
+                 << "awaiting-start/9";
+        expected << (acknowledged ? QStringList{"completed/9"}
+                                  : QStringList{"sync", "rolled-back/9"});
         QCOMPARE(files.steps, expected);
         QCOMPARE(files.versions.first(), R"({"files":[],"phase":"applying","schemaVersion":1})");
         const QByteArray entries =
             R"({"files":[{"hadOriginal":true,"path":"old/x.dll","replacement":false},)"
             R"({"hadOriginal":true,"path":"plugins","replacement":false},)"
-            R"({"hadOriginal":false,"path":"gone.txt","replacement":false},)"
+            R"({"hadOriginal":false,"path":"cache/gone.txt","replacement":false},)"
             R"({"hadOriginal":true,"path":"ClientLauncher.exe","replacement":true},)"
             R"({"hadOriginal":true,"path":"LauncherUpdater.exe","replacement":true},)"
             R"({"hadOriginal":true,"path":"bin/core.dll","replacement":true},)"
             R"({"hadOriginal":true,"path":"data","replacement":true},)"
-            R"({"hadOriginal":false,"path":"new/deep/n.dll","replacement":true}],"phase":")";
+            R"({"hadOriginal":false,"path":"new/deep/n.dll","replacement":true},)"
+            R"({"hadOriginal":false,"path":"saves/slot1/slot.dat","replacement":true}],"phase":")";
         QCOMPARE(files.versions.last(), entries + (acknowledged ? "completed" : "rolled-back") +
                                             R"(","schemaVersion":1})");
         QCOMPARE(testsupport::installationTree(s.root), acknowledged ? s.after() : s.before());
@@ -515,7 +522,7 @@ void TestUpdate::failureAtEveryStep() {
                     // No work directory when the checks or its creation failed; no journal when
                     // it could not be made durable or the first version could not be written.
                     const bool noWork =
-                        (kind == Kind::Hash && k <= 6) || (kind == Kind::MakeDirectory && k == 1);
+                        (kind == Kind::Hash && k <= 7) || (kind == Kind::MakeDirectory && k == 1);
                     const bool noJournal =
                         message == kNoBackupDirectory || (kind == Kind::WriteFile && k == 1);
                     QVERIFY2(s.workDirectories().isEmpty() == noWork, where);

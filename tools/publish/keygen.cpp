@@ -38,6 +38,24 @@ bool writePrivateKey(const QString& path, const QByteArray& pem, QString& messag
     return true;
 }
 
+// The file `path` names, as far as the system can tell before it exists: its directory resolved
+// (links, "..", another spelling), then its own name.
+QString resolvedFilePath(const QString& path) {
+    const QFileInfo info(path);
+    const QString directory = QFileInfo(info.absolutePath()).canonicalFilePath();
+    return (directory.isEmpty() ? info.absolutePath() : directory) + QLatin1Char('/') +
+           info.fileName();
+}
+
+bool sameFile(const QString& first, const QString& second) {
+#ifdef Q_OS_WIN
+    const Qt::CaseSensitivity sensitivity = Qt::CaseInsensitive;
+#else
+    const Qt::CaseSensitivity sensitivity = Qt::CaseSensitive;
+#endif
+    return resolvedFilePath(first).compare(resolvedFilePath(second), sensitivity) == 0;
+}
+
 }  // namespace
 
 int keygenCommand(const Arguments& arguments) {
@@ -46,6 +64,13 @@ int keygenCommand(const Arguments& arguments) {
     const QString documentPath = arguments.value("--trusted-keys");
     if (keyId.isEmpty() || keyId.size() > SignatureVerifier::kMaxKeyIdLength) {
         return usageError(arguments, QStringLiteral("the key id must be 1 to 100 characters."));
+    }
+    // The document would be written over the key just made, and the key lost for good.
+    if (sameFile(privateKeyPath, documentPath)) {
+        return refuse(arguments, QStringLiteral("%1 and %2 are one file; the private key and the "
+                                                "trusted key document need one each.")
+                                     .arg(QDir::toNativeSeparators(privateKeyPath),
+                                          QDir::toNativeSeparators(documentPath)));
     }
     if (systemFileOperations().exists(QFileInfo(privateKeyPath).absoluteFilePath())) {
         return refuse(arguments,
