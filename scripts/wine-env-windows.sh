@@ -73,13 +73,23 @@ lu_wine_cleanup() {
         if read -r device inode < <(stat -c '%d %i' "$WINEPREFIX" 2>/dev/null); then
             id=$(printf 'server-%x-%x' "$device" "$inode")
         fi
-        rm -rf -- "$WINEPREFIX"
+        # A Wine process that was still starting when the server went (a launcher a test left
+        # behind) starts a server of its own and writes into the prefix while it is removed,
+        # so stop the servers and try again; a prefix that outlives that is only reported.
+        local _
+        for _ in 1 2 3 4 5; do
+            rm -rf -- "$WINEPREFIX" 2>/dev/null && break
+            timeout 60 "${LU_WINESERVER:-wineserver}" -k >/dev/null 2>&1 || true
+            timeout 60 "${LU_WINESERVER:-wineserver}" -w >/dev/null 2>&1 || true
+        done
+        [ ! -e "$WINEPREFIX" ] || echo "wine-env-windows: could not remove $WINEPREFIX" >&2
         for dir in "${TMPDIR:-/tmp}"/wine-*/"$id" /tmp/wine-*/"$id" "/tmp/.wine-$(id -u)/$id"; do
             [ -n "$id" ] && [ -d "$dir" ] && [ -O "$dir" ] || continue
             rm -rf -- "$dir"
             rmdir -- "$(dirname "$dir")" 2>/dev/null || true
         done
     fi
+    return 0
 }
 
 lu_wine_setup
