@@ -85,7 +85,7 @@ lu_wine_cleanup() {
         [ ! -e "$WINEPREFIX" ] || echo "wine-env-windows: could not remove $WINEPREFIX" >&2
         for dir in "${TMPDIR:-/tmp}"/wine-*/"$id" /tmp/wine-*/"$id" "/tmp/.wine-$(id -u)/$id"; do
             [ -n "$id" ] && [ -d "$dir" ] && [ -O "$dir" ] || continue
-            rm -rf -- "$dir"
+            rm -rf -- "$dir" 2>/dev/null || true
             rmdir -- "$(dirname "$dir")" 2>/dev/null || true
         done
     fi
