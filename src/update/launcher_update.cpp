@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QUuid>
+#include <algorithm>
 
 #include "delta_plan.h"
 #include "file_operations.h"
@@ -11,6 +12,12 @@
 #include "package_checks.h"
 
 namespace {
+
+#ifdef Q_OS_WIN
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
+#endif
 
 const QString kPlanFileName = QStringLiteral("launcher-update-plan.json");
 const QString kWorkParent = QStringLiteral(".tavorin-update");
@@ -144,7 +151,14 @@ public:
         return journal("applying", message);
     }
 
+    // One journal version names every path before the first changes, so that what the run does
+    // costs no more journal than what it touches; an entry the run never reaches is a no-op to
+    // whoever undoes it (no backup, and nothing new at its target).
     bool apply(const WorkLists& work, QString& message) {
+        if (!writeUpdateJournal(journalPath_, QStringLiteral("applying"), plannedEntries(work),
+                                files_, message)) {
+            return false;
+        }
         for (const QString& path : work.remove) {
             if (!applyPath(path, false, message)) {
                 return false;
@@ -187,45 +201,72 @@ private:
         return writeUpdateJournal(journalPath_, QLatin1String(phase), entries_, files_, message);
     }
 
-    bool applyPath(const QString& path, bool replacement, QString& message) {
-        if (files_.hasLinkAlong(request_.installRoot, path) ||
-            files_.hasLinkAlong(
-                request_.installRoot,
-                joined(workRelative_ + QStringLiteral("/backup"), directoryOf(path)))) {
-            rollBack();
-            message = kUnsafeLink;
-            return false;
-        }
+    UpdateEntry makeEntry(const QString& path, bool replacement) const {
         UpdateEntry entry;
         entry.path = path;
         entry.targetPath = QDir(request_.installRoot).absoluteFilePath(path);
         entry.backupPath = QDir(backupDirectory_).absoluteFilePath(path);
         entry.hadOriginal = files_.exists(entry.targetPath);
         entry.replacement = replacement;
-        entry.record = journalRecord(entry);
-        entries_.append(entry);
-        if (!journal("applying", message)) {
-            entries_.removeLast();
-            rollBack();
-            return false;
+        return entry;
+    }
+
+    // Every path of the work order as the run will find it: an original under a path that an
+    // earlier step takes away (a directory removed whole) will be gone by then.
+    QList<UpdateEntry> plannedEntries(const WorkLists& work) const {
+        QList<UpdateEntry> planned;
+        QStringList earlier;
+        const auto plan = [&](const QString& path, bool replacement) {
+            UpdateEntry entry = makeEntry(path, replacement);
+            entry.hadOriginal =
+                entry.hadOriginal &&
+                std::none_of(earlier.cbegin(), earlier.cend(), [&path](const QString& before) {
+                    return path.startsWith(before + QLatin1Char('/'), kPathCase);
+                });
+            earlier.append(path);
+            planned.append(entry);
+        };
+        for (const QString& path : work.remove) {
+            plan(path, false);
         }
-        if (entry.hadOriginal && !movePath(entry.targetPath, entry.backupPath, files_)) {
+        for (const QString& path : work.replace) {
+            plan(path, true);
+        }
+        return planned;
+    }
+
+    // A path step failed: the journal goes back to the paths begun so far, which is what would
+    // stand there had it been written after each path, and everything is undone. Should that
+    // write fail, the full list stays, and is still true.
+    // `dropLast`: the last path's original never moved, so the rollback leaves it alone.
+    bool fail(QString& message, const QString& reason, bool dropLast = false) {
+        QString ignored;
+        writeUpdateJournal(journalPath_, QStringLiteral("applying"), entries_, files_, ignored);
+        if (dropLast) {
             entries_.removeLast();
-            rollBack();
-            message = QStringLiteral("Could not back up %1.").arg(path);
-            return false;
+        }
+        rollBack();
+        message = reason;
+        return false;
+    }
+
+    bool applyPath(const QString& path, bool replacement, QString& message) {
+        if (files_.hasLinkAlong(request_.installRoot, path) ||
+            files_.hasLinkAlong(
+                request_.installRoot,
+                joined(workRelative_ + QStringLiteral("/backup"), directoryOf(path)))) {
+            return fail(message, kUnsafeLink);
+        }
+        entries_.append(makeEntry(path, replacement));
+        UpdateEntry& entry = entries_.last();
+        if (entry.hadOriginal && !movePath(entry.targetPath, entry.backupPath, files_)) {
+            return fail(message, QStringLiteral("Could not back up %1.").arg(path), true);
         }
         if (!replacement) {
-            entries_.last().prunedDirectories =
+            entry.prunedDirectories =
                 removeEmptyParentDirectories(entry.targetPath, request_.installRoot, files_);
-        } else if (!install(entries_.last())) {
-            rollBack();
-            message = QStringLiteral("Could not install %1.").arg(path);
-            return false;
-        }
-        if (!journal("applying", message)) {
-            rollBack();
-            return false;
+        } else if (!install(entry)) {
+            return fail(message, QStringLiteral("Could not install %1.").arg(path));
         }
         return true;
     }

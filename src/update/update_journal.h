@@ -20,13 +20,7 @@ struct UpdateEntry {
     // other directory, so empty directories that were there before stay.
     QStringList createdDirectories;
     QStringList prunedDirectories;
-    // The entry as the journal writes it (journalRecord), made once: the journal is rewritten
-    // whole twice per path, so a version must cost a copy of these, not a new JSON document.
-    QByteArray record;
 };
-
-// The journal's object for `entry`: its path, hadOriginal and replacement, compact.
-QByteArray journalRecord(const UpdateEntry& entry);
 
 // Writes the journal of an update atomically and durably: the phase and every entry's path,
 // hadOriginal and replacement, in list order, as one compact JSON object. False with `message`

@@ -100,6 +100,7 @@ private slots:
     void removedPathStates();
     void rollbackLeavesLinkedDirectoriesAlone();
     void journalVersions();
+    void journalVersionsDoNotGrowWithTheFiles();
     void failureAtEveryStep();
 };
 
@@ -393,14 +394,8 @@ void TestUpdate::rollbackLeavesLinkedDirectoriesAlone() {
     QVERIFY(s.write() && QDir(s.root).rename("bin", "../outside/bin") &&
             QFile::link(s.path("outside/bin"), s.root + "/bin") &&
             testsupport::writeTree(s.path("backup"), {{"core.dll", "saved core"}}));
-    const UpdateEntry entry{"bin/core.dll",
-                            s.root + "/bin/core.dll",
-                            s.path("backup/core.dll"),
-                            true,
-                            true,
-                            {},
-                            {},
-                            {}};
+    const UpdateEntry entry{
+        "bin/core.dll", s.root + "/bin/core.dll", s.path("backup/core.dll"), true, true, {}, {}};
     rollBackUpdateEntries({entry}, s.root, systemFileOperations());
     QCOMPARE(testsupport::readFile(s.path("outside/bin/core.dll")), "old core");
     QVERIFY(QFile::exists(s.path("backup/core.dll")));
@@ -447,12 +442,8 @@ void TestUpdate::journalVersions() {
             message);
         QCOMPARE(updated, acknowledged);
         QCOMPARE(launched, s.root + "/ClientLauncher.exe " + s.ack);
-        QStringList expected = {"flush", "flush", "applying/0"};
-        for (int n = 1; n <= 9; ++n) {
-            expected << QString("applying/%1").arg(n) << QString("applying/%1").arg(n);
-        }
-        expected << "sync"
-                 << "awaiting-start/9";
+        QStringList expected = {"flush",      "flush", "applying/0",
+                                "applying/9", "sync",  "awaiting-start/9"};
         expected << (acknowledged ? QStringList{"completed/9"}
                                   : QStringList{"sync", "rolled-back/9"});
         QCOMPARE(files.steps, expected);
@@ -476,6 +467,39 @@ void TestUpdate::journalVersions() {
             QCOMPARE(QJsonDocument(s.journal()).toJson(QJsonDocument::Compact),
                      files.versions.last());
         }
+    }
+}
+
+// The journal costs the same few versions whatever the number of files: a full package of 2, 10
+// and 1000 files.
+void TestUpdate::journalVersionsDoNotGrowWithTheFiles() {
+    class Counting : public FileOperationsWrapper {
+    public:
+        Counting() : FileOperationsWrapper(systemFileOperations()) {}
+        bool writeFile(const QString& path, const QByteArray& data) override {
+            journalVersions += path.endsWith("/journal.json");
+            return FileOperationsWrapper::writeFile(path, data);
+        }
+        int journalVersions = 0;
+    };
+    for (const int files : {2, 10, 1000}) {
+        QTemporaryDir dir;
+        FileTree old = {{"ClientLauncher.exe", "old"}, {"LauncherUpdater.exe", "old"}};
+        FileTree staged = {{"ClientLauncher.exe", "new"}, {"LauncherUpdater.exe", "new"}};
+        for (int i = 2; i < files; ++i) {
+            old.insert(QString("d%1/f%2").arg(i / 100).arg(i), "old");
+            staged.insert(QString("d%1/f%2").arg(i / 100).arg(i), "new");
+        }
+        QVERIFY(testsupport::writeTree(dir.filePath("inst"), old) &&
+                testsupport::writeTree(dir.filePath("staged"), staged));
+        Counting counting;
+        QString message;
+        QVERIFY(applyLauncherUpdate(
+            {dir.filePath("inst"), dir.filePath("staged"), "2.0", dir.filePath("ack"), QString(),
+             QString()},
+            counting, [](const QString&, const QString&) { return true; }, message));
+        QCOMPARE(testsupport::fileTree(dir.filePath("inst")), staged);
+        QCOMPARE(counting.journalVersions, 4);
     }
 }
 
@@ -529,6 +553,17 @@ void TestUpdate::failureAtEveryStep() {
                     QVERIFY2(s.journal().value("phase").toString() ==
                                  (noWork || noJournal ? "" : "applying"),
                              where + " " + message.toUtf8());
+                    // A path that failed is the last the journal names, as it would be had the
+                    // journal been written before each path.
+                    const QRegularExpressionMatch failed =
+                        QRegularExpression("^Could not (back up|install) (.*)\\.$").match(message);
+                    if (failed.hasMatch()) {
+                        const QStringList order = s.removed + s.staged.keys();
+                        const QJsonArray listed = s.journal().value("files").toArray();
+                        QVERIFY2(listed.size() == order.indexOf(failed.captured(2)) + 1 &&
+                                     listed.last()["path"] == failed.captured(2),
+                                 where + " " + message.toUtf8());
+                    }
                 }
                 if (QTest::currentTestFailed()) {
                     return;
