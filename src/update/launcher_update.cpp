@@ -2,8 +2,8 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 #include <QUuid>
-#include <algorithm>
 
 #include "delta_plan.h"
 #include "file_operations.h"
@@ -215,15 +215,18 @@ private:
     // earlier step takes away (a directory removed whole) will be gone by then.
     QList<UpdateEntry> plannedEntries(const WorkLists& work) const {
         QList<UpdateEntry> planned;
-        QStringList earlier;
+        QSet<QString> earlier;
+        const auto key = [](const QString& path) {
+            return kPathCase == Qt::CaseSensitive ? path : path.toCaseFolded();
+        };
         const auto plan = [&](const QString& path, bool replacement) {
             UpdateEntry entry = makeEntry(path, replacement);
-            entry.hadOriginal =
-                entry.hadOriginal &&
-                std::none_of(earlier.cbegin(), earlier.cend(), [&path](const QString& before) {
-                    return path.startsWith(before + QLatin1Char('/'), kPathCase);
-                });
-            earlier.append(path);
+            const QString folded = key(path);
+            for (qsizetype slash = folded.indexOf(QLatin1Char('/')); entry.hadOriginal && slash > 0;
+                 slash = folded.indexOf(QLatin1Char('/'), slash + 1)) {
+                entry.hadOriginal = !earlier.contains(folded.left(slash));
+            }
+            earlier.insert(folded);
             planned.append(entry);
         };
         for (const QString& path : work.remove) {

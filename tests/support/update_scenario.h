@@ -1,8 +1,9 @@
 // A launcher installation and a staged update of it, shared by the update tests in and out of
 // process: both executables and a nested file replaced, a directory replaced by a file, a file
 // created under new directories and one in an empty directory that was there, a file kept; a
-// delta also removes a file (emptying its directory), a whole directory and a path that is not
-// there (in another empty directory, which it prunes). A rollback must leave both empty
+// delta also removes a file (emptying its directory), a whole directory (one of whose files it
+// then installs anew) and a path that is not there (in another empty directory, which it
+// prunes). A rollback must leave both empty
 // directories as they were.
 #pragma once
 
@@ -60,6 +61,7 @@ public:
                        {"bin/core.dll", "new core, longer"},
                        {"data", "a file now"},
                        {"new/deep/n.dll", "new n"},
+                       {"plugins/sub/p2.dll", "new p2"},
                        {"saves/slot1/slot.dat", "slot"}};
     const QStringList removed;
     const QStringList emptyDirectories = {"cache", "saves/slot1"};

@@ -442,10 +442,10 @@ void TestUpdate::journalVersions() {
             message);
         QCOMPARE(updated, acknowledged);
         QCOMPARE(launched, s.root + "/ClientLauncher.exe " + s.ack);
-        QStringList expected = {"flush",      "flush", "applying/0",
-                                "applying/9", "sync",  "awaiting-start/9"};
-        expected << (acknowledged ? QStringList{"completed/9"}
-                                  : QStringList{"sync", "rolled-back/9"});
+        QStringList expected = {"flush",       "flush", "applying/0",
+                                "applying/10", "sync",  "awaiting-start/10"};
+        expected << (acknowledged ? QStringList{"completed/10"}
+                                  : QStringList{"sync", "rolled-back/10"});
         QCOMPARE(files.steps, expected);
         QCOMPARE(files.versions.first(), R"({"files":[],"phase":"applying","schemaVersion":1})");
         const QByteArray entries =
@@ -457,7 +457,11 @@ void TestUpdate::journalVersions() {
             R"({"hadOriginal":true,"path":"bin/core.dll","replacement":true},)"
             R"({"hadOriginal":true,"path":"data","replacement":true},)"
             R"({"hadOriginal":false,"path":"new/deep/n.dll","replacement":true},)"
+            // Its original went with "plugins", so its backup is that of "plugins".
+            R"({"hadOriginal":false,"path":"plugins/sub/p2.dll","replacement":true},)"
             R"({"hadOriginal":false,"path":"saves/slot1/slot.dat","replacement":true}],"phase":")";
+        // The version written before the first change already says all that the run finds.
+        QCOMPARE(files.versions.at(1), entries + R"(applying","schemaVersion":1})");
         QCOMPARE(files.versions.last(), entries + (acknowledged ? "completed" : "rolled-back") +
                                             R"(","schemaVersion":1})");
         QCOMPARE(testsupport::installationTree(s.root), acknowledged ? s.after() : s.before());
@@ -543,10 +547,11 @@ void TestUpdate::failureAtEveryStep() {
                 } else {
                     QVERIFY2(testsupport::installationTree(s.root) == s.before(),
                              where + " " + message.toUtf8());
-                    // No work directory when the checks or its creation failed; no journal when
-                    // it could not be made durable or the first version could not be written.
-                    const bool noWork =
-                        (kind == Kind::Hash && k <= 7) || (kind == Kind::MakeDirectory && k == 1);
+                    // No work directory when the checks (a hash of each staged file and of the
+                    // kept one) or its creation failed; no journal when it could not be made
+                    // durable or the first version could not be written.
+                    const bool noWork = (kind == Kind::Hash && k <= s.staged.size() + 1) ||
+                                        (kind == Kind::MakeDirectory && k == 1);
                     const bool noJournal =
                         message == kNoBackupDirectory || (kind == Kind::WriteFile && k == 1);
                     QVERIFY2(s.workDirectories().isEmpty() == noWork, where);
