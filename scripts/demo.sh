@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds, and shows both jobs of LauncherUpdater end to end, published
 # with launcher-publish under a key made for this run only: a game repair of a damaged
-# installation, a launcher update 1.0 -> 2.0 that the new launcher acknowledges, and an update
-# 2.0 -> 3.0 that it does not, rolled back. Everything happens in a scratch directory that goes
+# installation, a signed launcher update 1.0 -> 2.0 that the new launcher acknowledges, and an
+# unsigned update 2.0 -> 3.0 that an elevated run refuses and whose new launcher does not
+# acknowledge, rolled back. Everything happens in a scratch directory that goes
 # at the end; the key's private half never leaves it. Ends non-zero when anything behaves
 # otherwise than shown.
 set -euo pipefail
@@ -130,19 +131,24 @@ cp "$scratch/launcher-2.0/plugins/chat.dll" "$scratch/launcher-3.0/plugins/chat.
 echo "store plugin 3.0" > "$scratch/launcher-3.0/plugins/store.dll"
 install="$scratch/launcher-installed"
 run cp -r "$scratch/launcher-1.0" "$install"
+# Signed: the release manifest of the whole of 2.0 goes beside the delta.
 run "$publish" delta --from "$scratch/launcher-1.0" --to "$scratch/launcher-2.0" \
-    --from-version 1.0 --version 2.0 --output "$scratch/staged-2.0"
+    --from-version 1.0 --version 2.0 --private-key "$scratch/keys/demo.pem" --key-id demo-1 \
+    --output "$scratch/staged-2.0"
+run "$publish" verify --trusted-keys "$keys" "$scratch/staged-2.0/launcher-release.envelope.json"
 
 echo
-echo "== Launcher update 1.0 -> 2.0: the new launcher acknowledges its start"
+echo "== Launcher update 1.0 -> 2.0, as the elevated copy: signed, and acknowledged"
 # Stands in for the old launcher, which starts the updater and exits; the updater waits for it.
+# --elevated marks the copy that runs with administrator rights, which installs only a signed
+# release (here it only skips the write probe: the scratch directory is writable anyway).
 show "sleep 1 &"
 sleep 1 &
 pid=$!
 run_updater 0 env LAUNCHERUPDATER_TEST_LAUNCHER=exit "$updater" --apply-update \
     --install-root "$install" --staged-root "$scratch/staged-2.0" --version 2.0 \
     --ack "$scratch/ack-2.0" --parent-pid "$pid" \
-    --delta-plan "$scratch/staged-2.0/launcher-update-plan.json" --from-version 1.0
+    --delta-plan "$scratch/staged-2.0/launcher-update-plan.json" --from-version 1.0 --elevated
 update_status=$status
 [ -f "$scratch/ack-2.0" ] || fail "the new launcher did not acknowledge"
 echo "the new launcher acknowledged its start in \$scratch/ack-2.0"
@@ -157,9 +163,14 @@ echo "the installation is launcher 2.0, file for file; the update completed, so 
 echo "directory .tavorin-update/<uuid>/ and journal are gone"
 
 echo
-echo "== Launcher update 2.0 -> 3.0: the new launcher ends without acknowledging"
+echo "== Launcher update 2.0 -> 3.0, unsigned: refused when elevated; then the new launcher ends"
+echo "   without acknowledging"
 run "$publish" delta --from "$scratch/launcher-2.0" --to "$scratch/launcher-3.0" \
     --from-version 2.0 --version 3.0 --output "$scratch/staged-3.0"
+# Unsigned, it is refused with administrator rights, and taken only by a run without them.
+run_updater 6 "$updater" --apply-update --install-root "$install" \
+    --staged-root "$scratch/staged-3.0" --version 3.0 --ack "$scratch/ack-3.0" --parent-pid "$pid" \
+    --delta-plan "$scratch/staged-3.0/launcher-update-plan.json" --from-version 2.0 --elevated
 show "sleep 1 &"
 sleep 1 &
 pid=$!
@@ -180,5 +191,6 @@ diff -r --exclude=.tavorin-update "$scratch/launcher-2.0" "$install" > /dev/null
 echo "every file is back as launcher 2.0 had it; the work directory stays for the record"
 
 echo
-echo "Demo done: repair exit $repair_status (2 files restored), update 1.0 -> 2.0 exit" \
-    "$update_status, unacknowledged update 2.0 -> 3.0 rolled back (exit 6)."
+echo "Demo done: repair exit $repair_status (2 files restored), signed update 1.0 -> 2.0 exit" \
+    "$update_status, unsigned update 2.0 -> 3.0 refused elevated (exit 6), unacknowledged and" \
+    "rolled back (exit 6)."

@@ -66,9 +66,16 @@ int runUpdateMode(const QStringList& arguments) {
     if (!waitForParentProcess(update.parentPid)) {
         return kParentDidNotEnd;
     }
+    const UpdateRequest request{update.installRoot,
+                                update.stagedRoot,
+                                update.version,
+                                update.ackPath,
+                                update.deltaPlan,
+                                update.fromVersion,
+                                hasSwitch(arguments, kElevated)};
+    const SignatureVerifier verifier(false, nullptr);
     QString message;
-    if (!applyLauncherUpdate(update.installRoot, update.stagedRoot, update.version, update.ackPath,
-                             update.deltaPlan, update.fromVersion, message)) {
+    if (!applyLauncherUpdate(request, verifier, message)) {
         logRunFailure("launcher update failed:", message);
         return kUpdateFailed;
     }

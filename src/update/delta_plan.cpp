@@ -11,7 +11,6 @@
 namespace {
 
 constexpr qint64 kMaxPlanBytes = 4194304;
-constexpr qsizetype kMaxEntries = 20000;
 constexpr qint64 kMaxTotalBytes = 2147483648LL;
 
 bool fieldsValid(const QJsonObject& document, const QString& fromVersion, const QString& version) {
@@ -22,25 +21,9 @@ bool fieldsValid(const QJsonObject& document, const QString& fromVersion, const 
            document.value(QStringLiteral("fromVersion")).toString() == fromVersion &&
            document.value(QStringLiteral("toVersion")).toString() == version && files.isArray() &&
            replace.isArray() && remove.isArray() && !files.toArray().isEmpty() &&
-           files.toArray().size() <= kMaxEntries && !replace.toArray().isEmpty() &&
-           replace.toArray().size() <= kMaxEntries && remove.toArray().size() <= kMaxEntries;
-}
-
-bool readInventory(const QJsonArray& elements, QList<ManifestFile>& files,
-                   QHash<QString, qsizetype>& byFolded) {
-    qint64 total = 0;
-    for (const QJsonValue& element : elements) {
-        ManifestFile file;
-        if (!element.isObject() || !readManifestFile(element.toObject(), file) ||
-            file.size > kMaxTotalBytes || total > kMaxTotalBytes - file.size ||
-            byFolded.contains(file.path.toCaseFolded())) {
-            return false;
-        }
-        total += file.size;
-        byFolded.insert(file.path.toCaseFolded(), files.size());
-        files.append(file);
-    }
-    return true;
+           files.toArray().size() <= kMaxInventoryFiles && !replace.toArray().isEmpty() &&
+           replace.toArray().size() <= kMaxInventoryFiles &&
+           remove.toArray().size() <= kMaxInventoryFiles;
 }
 
 // The entries of a replace or remove list: strings, safe, never twice (case-folded), and in the
@@ -62,6 +45,23 @@ bool readPathList(const QJsonArray& entries, const QHash<QString, qsizetype>& in
 
 }  // namespace
 
+bool readUpdateInventory(const QJsonArray& elements, QList<ManifestFile>& files,
+                         QHash<QString, qsizetype>& byFolded) {
+    qint64 total = 0;
+    for (const QJsonValue& element : elements) {
+        ManifestFile file;
+        if (!element.isObject() || !readManifestFile(element.toObject(), file) ||
+            file.size > kMaxTotalBytes || total > kMaxTotalBytes - file.size ||
+            byFolded.contains(file.path.toCaseFolded())) {
+            return false;
+        }
+        total += file.size;
+        byFolded.insert(file.path.toCaseFolded(), files.size());
+        files.append(file);
+    }
+    return true;
+}
+
 bool loadDeltaPlan(const QString& planPath, const QString& fromVersion, const QString& version,
                    DeltaPlan& plan, QString& message) {
     QByteArray bytes;
@@ -80,7 +80,8 @@ bool loadDeltaPlan(const QString& planPath, const QString& fromVersion, const QS
     }
     DeltaPlan read;
     QHash<QString, qsizetype> inventory;
-    if (!readInventory(object.value(QStringLiteral("files")).toArray(), read.files, inventory)) {
+    if (!readUpdateInventory(object.value(QStringLiteral("files")).toArray(), read.files,
+                             inventory)) {
         message = QStringLiteral("Launcher delta target inventory is invalid.");
         return false;
     }

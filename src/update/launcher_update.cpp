@@ -2,14 +2,16 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QSet>
 #include <QUuid>
 
-#include "delta_plan.h"
+#include "file_hash.h"
 #include "file_operations.h"
 #include "installation_lock.h"
 #include "launcher_start.h"
 #include "package_checks.h"
+#include "update_checks.h"
 
 namespace {
 
@@ -19,7 +21,6 @@ constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
 constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
 #endif
 
-const QString kPlanFileName = QStringLiteral("launcher-update-plan.json");
 const QString kWorkParent = QStringLiteral(".tavorin-update");
 const QString kUnsafeLink =
     QStringLiteral("Launcher installation contains an unsafe symbolic link.");
@@ -33,12 +34,6 @@ QString joined(const QString& first, const QString& second) {
     return second.isEmpty() ? first : first + QLatin1Char('/') + second;
 }
 
-// What to install and what to take away, in the order of work.
-struct WorkLists {
-    QStringList remove;
-    QStringList replace;
-};
-
 bool checkPaths(const UpdateRequest& request, QString& message) {
     const QFileInfo install(request.installRoot);
     const QFileInfo staged(request.stagedRoot);
@@ -50,31 +45,6 @@ bool checkPaths(const UpdateRequest& request, QString& message) {
         message = QStringLiteral("Launcher update staging must be separate from the installation.");
         return false;
     }
-    return true;
-}
-
-// Everything about the package that can be checked before the installation changes.
-bool validate(const UpdateRequest& request, FileOperations& files, WorkLists& work, DeltaPlan& plan,
-              bool& delta, QString& message) {
-    delta = !request.deltaPlanPath.isEmpty();
-    if (!delta) {
-        return scanFullPackage(request.stagedRoot, work.replace, message);
-    }
-    // Only the plan that travels with the staged files describes them.
-    if (QFileInfo(request.deltaPlanPath).absoluteFilePath() !=
-        QDir(request.stagedRoot).absoluteFilePath(kPlanFileName)) {
-        message =
-            QStringLiteral("Launcher delta plan must be the staged launcher-update-plan.json.");
-        return false;
-    }
-    if (!loadDeltaPlan(request.deltaPlanPath, request.fromVersion, request.version, plan,
-                       message) ||
-        !verifyDeltaStaging(request.stagedRoot, plan, files, message) ||
-        !verifyKeptFiles(request.installRoot, plan, files, message)) {
-        return false;
-    }
-    work.replace = plan.replace;
-    work.remove = plan.remove;
     return true;
 }
 
@@ -154,7 +124,8 @@ public:
     // One journal version names every path before the first changes, so that what the run does
     // costs no more journal than what it touches; an entry the run never reaches is a no-op to
     // whoever undoes it (no backup, and nothing new at its target).
-    bool apply(const WorkLists& work, QString& message) {
+    bool apply(const UpdateWork& work, QString& message) {
+        digests_ = work.digests;
         if (!writeUpdateJournal(journalPath_, QStringLiteral("applying"), plannedEntries(work),
                                 files_, message)) {
             return false;
@@ -213,7 +184,7 @@ private:
 
     // Every path of the work order as the run will find it: an original under a path that an
     // earlier step takes away (a directory removed whole) will be gone by then.
-    QList<UpdateEntry> plannedEntries(const WorkLists& work) const {
+    QList<UpdateEntry> plannedEntries(const UpdateWork& work) const {
         QList<UpdateEntry> planned;
         QSet<QString> earlier;
         const auto key = [](const QString& path) {
@@ -282,14 +253,22 @@ private:
         // Left by an earlier run; whatever it is, it goes as an entry.
         removePathIfPresent(copyPath, files_);
         // The staging was checked before the first change; a link swapped in since would make
-        // this elevated process copy a file its user may not read.
+        // this elevated process copy a file its user may not read, and any file swapped in
+        // since must not go into place: what is installed is what was measured or signed.
         if (!files_.hasLinkAlong(request_.stagedRoot, entry.path) &&
             files_.copy(QDir(request_.stagedRoot).absoluteFilePath(entry.path), copyPath) &&
-            files_.rename(copyPath, entry.targetPath)) {
+            copyIsAsExpected(entry.path, copyPath) && files_.rename(copyPath, entry.targetPath)) {
             return true;
         }
         removePathIfPresent(copyPath, files_);
         return false;
+    }
+
+    bool copyIsAsExpected(const QString& path, const QString& copyPath) {
+        const auto digest = digests_.constFind(path);
+        QString ignored;
+        return digest == digests_.cend() ||
+               digestsEqual(files_.hashSha256(copyPath, ignored), *digest);
     }
 
     const UpdateRequest& request_;
@@ -299,6 +278,7 @@ private:
     const QString backupDirectory_;
     const QString journalPath_;
     QList<UpdateEntry> entries_;
+    QHash<QString, QByteArray> digests_;
 };
 
 }  // namespace
@@ -326,23 +306,22 @@ void rollBackUpdateEntries(const QList<UpdateEntry>& entries, const QString& ins
     }
 }
 
-bool applyLauncherUpdate(const UpdateRequest& request, FileOperations& files,
-                         const LauncherStart& startLauncher, QString& message) {
-    WorkLists work;
-    DeltaPlan plan;
-    bool delta = false;
+bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& verifier,
+                         FileOperations& files, const LauncherStart& startLauncher,
+                         QString& message) {
+    UpdateWork work;
     // Held to the end, the launcher's start included: no other run may read this installation
     // as it is halfway through.
     InstallationLock lock;
     if (!checkPaths(request, message) || !lock.acquire(request.installRoot, message) ||
-        !validate(request, files, work, plan, delta, message)) {
+        !checkUpdatePackage(request, verifier, files, work, message)) {
         return false;
     }
     UpdateRun run(request, files);
     if (!run.prepare(message) || !run.apply(work, message)) {
         return false;
     }
-    if (delta && !verifyDeltaResult(request.installRoot, plan, files, message)) {
+    if (work.delta && !verifyDeltaResult(request.installRoot, work.plan, files, message)) {
         run.rollBack();
         return false;
     }
@@ -361,11 +340,8 @@ bool applyLauncherUpdate(const UpdateRequest& request, FileOperations& files,
     return true;
 }
 
-bool applyLauncherUpdate(const QString& installRoot, const QString& stagedRoot,
-                         const QString& version, const QString& ackPath,
-                         const QString& deltaPlanPath, const QString& fromVersion,
+bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& verifier,
                          QString& message) {
-    const UpdateRequest request{installRoot, stagedRoot,    version,
-                                ackPath,     deltaPlanPath, fromVersion};
-    return applyLauncherUpdate(request, systemFileOperations(), startUpdatedLauncher, message);
+    return applyLauncherUpdate(request, verifier, systemFileOperations(), startUpdatedLauncher,
+                               message);
 }

@@ -11,6 +11,7 @@
 #include "file_hash.h"
 #include "file_operations.h"
 #include "path_rules.h"
+#include "release_manifest.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ bool scanFullPackage(const QString& stagedRoot, QStringList& packageFiles, QStri
     qint64 total = 0;
     QString failure;
     const bool safe = walkStaging(stagedRoot, [&](const QFileInfo& info, const QString& relative) {
-        if (!info.isFile()) {
+        if (!info.isFile() || relative == kReleaseEnvelopeName) {
             return true;
         }
         if (found.size() >= kMaxPackageFiles || info.size() < 0 ||
@@ -99,7 +100,7 @@ bool verifyDeltaStaging(const QString& stagedRoot, const DeltaPlan& plan, FileOp
     QSet<QString> seen;
     bool expected = true;
     const bool safe = walkStaging(stagedRoot, [&](const QFileInfo& info, const QString& relative) {
-        if (!info.isFile() || relative == kPlanFileName) {
+        if (!info.isFile() || relative == kPlanFileName || relative == kReleaseEnvelopeName) {
             return true;
         }
         const QString folded = relative.toCaseFolded();

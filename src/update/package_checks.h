@@ -9,11 +9,12 @@ class FileOperations;
 
 // Walks a full package: no link anywhere (dangling ones included), safe paths, at most 20000
 // files and 2147483648 bytes, and both launcher executables at the top in their exact case.
-// On success `packageFiles` holds the files' relative paths in walk order.
+// On success `packageFiles` holds the files' relative paths in walk order, without the signed
+// release at the top, which is never installed.
 bool scanFullPackage(const QString& stagedRoot, QStringList& packageFiles, QString& message);
 
-// A delta's staging holds the plan file and exactly the replaced files (compared case-folded),
-// each of the inventory's size and digest.
+// A delta's staging holds the plan file, perhaps the signed release, and exactly the replaced
+// files (compared case-folded), each of the inventory's size and digest.
 bool verifyDeltaStaging(const QString& stagedRoot, const DeltaPlan& plan, FileOperations& files,
                         QString& message);
 

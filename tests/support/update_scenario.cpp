@@ -23,6 +23,20 @@ FileTree withDirectories(FileTree files) {
     return files;
 }
 
+// Each file's path, size and SHA-256, as an update's inventory lists them.
+QJsonArray inventoryOf(const FileTree& files) {
+    QJsonArray inventory;
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        inventory.append(QJsonObject{
+            {"path", file.key()},
+            {"size", file.value().size()},
+            {"sha256",
+             QString::fromLatin1(
+                 QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
+    }
+    return inventory;
+}
+
 }  // namespace
 
 UpdateScenario::UpdateScenario(const QString& directory, bool delta, const QString& rootName,
@@ -53,26 +67,20 @@ bool UpdateScenario::write() const {
         !QFile::setPermissions(launcher, QFile::permissions(launcher) | QFileDevice::ExeOwner)) {
         return false;
     }
-    QJsonArray inventory;
-    const FileTree target = after(false);
-    for (auto file = target.cbegin(); file != target.cend(); ++file) {
-        inventory.append(QJsonObject{
-            {"path", file.key()},
-            {"size", file.value().size()},
-            {"sha256",
-             QString::fromLatin1(
-                 QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
-    }
     return !delta ||
            writeFile(
                planPath(),
                QJsonDocument(QJsonObject{{"schemaVersion", 1},
                                          {"fromVersion", "1.0"},
                                          {"toVersion", "2.0"},
-                                         {"files", inventory},
+                                         {"files", inventoryOf(after(false))},
                                          {"replace", QJsonArray::fromStringList(staged.keys())},
                                          {"remove", QJsonArray::fromStringList(removed)}})
                    .toJson());
+}
+
+QJsonArray UpdateScenario::releaseFiles() const {
+    return inventoryOf(delta ? after(false) : staged);
 }
 
 FileTree UpdateScenario::before(bool directories) const {

@@ -7,6 +7,7 @@
 // directories as they were.
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QString>
 #include <QStringList>
@@ -31,6 +32,9 @@ public:
     bool write() const;
     QString path(const QString& relative) const;
     QString planPath() const;
+    // The new launcher as its signed release lists it: the staged files of a full package, the
+    // target inventory of a delta.
+    QJsonArray releaseFiles() const;
     // The installation before and after the update, directories included unless not asked for.
     FileTree before(bool directories = true) const;
     FileTree after(bool directories = true) const;

@@ -67,7 +67,8 @@ private:
         return result;
     }
 
-    ProcessResult update(const QString& stagedRoot, bool delta) const {
+    // `elevated`: as the elevated copy, by the updater that trusts the test key.
+    ProcessResult update(const QString& stagedRoot, bool delta, bool elevated = false) const {
         QStringList arguments = {"--apply-update",
                                  "--version",
                                  "2.0",
@@ -84,7 +85,11 @@ private:
                       << "--from-version"
                       << "1.0";
         }
-        return harness::run(arguments, {}, QString(), {"LAUNCHERUPDATER_TEST_LAUNCHER=exit"});
+        if (elevated) {
+            arguments << "--elevated";
+        }
+        return harness::run(arguments, {}, elevated ? harness::testKeysExecutable() : QString(),
+                            {"LAUNCHERUPDATER_TEST_LAUNCHER=exit"});
     }
 
     std::unique_ptr<QTemporaryDir> dir_;
@@ -120,8 +125,9 @@ private slots:
             {"verify", "--trusted-keys", "ENVELOPE.json"},
             {"stage-repair", "--installation", "--build", "--envelope", "--trusted-keys",
              "--output"},
-            {"delta", "--from", "--to", "--from-version", "--version", "--output"},
-            {"full", "--to", "--output"}};
+            {"delta", "--from", "--to", "--from-version", "--version", "--output", "--private-key",
+             "--key-id"},
+            {"full", "--to", "--output", "--private-key", "--key-id", "--version"}};
         for (const QStringList& help : helps) {
             QTest::addRow("%s --help", qPrintable(help.first()))
                 << QStringList{help.first(), "--help"} << 0 << help.mid(1);
@@ -141,6 +147,12 @@ private slots:
                                                 "beta",     "--generation", "1", "--output",
                                                 "m.json"}
                                  << 2 << QStringList{"the channel must be stable or preview."};
+        QTest::newRow("key without its id")
+            << QStringList{"full", "--to", "a", "--output", "b", "--private-key", "k.pem"} << 2
+            << QStringList{"--private-key and --key-id sign the release together."};
+        QTest::newRow("version of an unsigned full package")
+            << QStringList{"full", "--to", "a", "--output", "b", "--version", "2.0"} << 2
+            << QStringList{"--version is the version of a signed release"};
         QTest::newRow("unreadable input")
             << QStringList{"sign",     "--payload", "missing",  "--private-key", "k.pem",
                            "--key-id", "k",         "--output", "e.json"}
@@ -303,15 +315,20 @@ private slots:
         QVERIFY(!QFile::exists(at("staging")));
     }
 
-    // Made by the tool, a delta or full package updates a launcher through the real updater.
+    // Made by the tool, a delta or full package updates a launcher through the real updater; an
+    // elevated one, only when the release is signed.
     void launcherRoundTrip_data() {
         QTest::addColumn<bool>("delta");
-        QTest::newRow("delta") << true;
-        QTest::newRow("full") << false;
+        QTest::addColumn<bool>("signed_");
+        QTest::newRow("delta") << true << false;
+        QTest::newRow("full") << false << false;
+        QTest::newRow("signed delta") << true << true;
+        QTest::newRow("signed full") << false << true;
     }
 
     void launcherRoundTrip() {
         QFETCH(bool, delta);
+        QFETCH(bool, signed_);
         const QByteArray launcher = readFile(harness::testLauncher());
         const FileTree v1 = {{"ClientLauncher.exe", launcher},
                              {"LauncherUpdater.exe", "old"},
@@ -330,30 +347,56 @@ private slots:
             QVERIFY(makeExecutable(at(QString(root) + "/ClientLauncher.exe")));
         }
         QVERIFY(makeExecutable(at("v2/new/deep/n.dll")));
-        const QStringList arguments =
+        QStringList arguments =
             delta ? QStringList{"delta",   "--from",         arg("v1"),    "--to",
                                 arg("v2"), "--from-version", "1.0",        "--version",
                                 "2.0",     "--output",       arg("staged")}
                   : QStringList{"full", "--to", arg("v2"), "--output", arg("staged")};
+        const QString envelope = "staged/launcher-release.envelope.json";
+        if (signed_) {
+            QVERIFY(testsupport::writeFile(at("key.pem"),
+                                           testsupport::testSigningKey().privateKeyPem()));
+            arguments << "--private-key" << arg("key.pem") << "--key-id"
+                      << testsupport::testSigningKey().keyId;
+            if (!delta) {
+                arguments << "--version"
+                          << "2.0";
+            }
+        }
         ProcessResult result = publish(arguments);
         QCOMPARE(result.exitCode, 0);
+        QCOMPARE(QFile::exists(at(envelope)), signed_);
+        if (signed_) {
+            result =
+                publish({"verify", "--trusted-keys",
+                         harness::programPath(LAUNCHERUPDATER_TEST_TRUSTED_KEYS), arg(envelope)});
+            QCOMPARE(result.standardOutput.trimmed(), testsupport::testSigningKey().keyId);
+        } else {
+            result = update("staged", delta, true);
+            QCOMPARE(result.exitCode, 6);
+            QVERIFY2(result.standardError.contains(
+                         "An elevated launcher update needs a signed release manifest."),
+                     result.standardError);
+        }
+        FileTree staged = testsupport::fileTree(at("staged"), false, true);
+        QCOMPARE(staged.remove("launcher-release.envelope.json"), signed_ ? 1 : 0);
         if (delta) {
             // Both executables, though the launcher did not change; "old" goes as a whole.
-            QCOMPARE(testsupport::fileTree(at("staged")).keys(),
-                     QStringList({"ClientLauncher.exe", "LauncherUpdater.exe", "bin/core.dll",
-                                  "data", "launcher-update-plan.json", "new/deep/n.dll"}));
+            QCOMPARE(staged.keys(),
+                     QStringList({"ClientLauncher.exe", "LauncherUpdater.exe", "bin",
+                                  "bin/core.dll", "data", "launcher-update-plan.json", "new",
+                                  "new/deep", "new/deep/n.dll"}));
             const QJsonObject plan = readJson(at("staged/launcher-update-plan.json"));
             QCOMPARE(plan.value("files").toArray().size(), v2.size());
             QCOMPARE(plan.value("remove").toArray(), QJsonArray({"old"}));
         } else {
-            QCOMPARE(testsupport::fileTree(at("staged"), false, true),
-                     testsupport::fileTree(at("v2"), false, true));
+            QCOMPARE(staged, testsupport::fileTree(at("v2"), false, true));
         }
         if (!harness::underWine()) {
             QVERIFY(QFileInfo(at("staged/new/deep/n.dll")).isExecutable());
         }
 
-        result = update("staged", delta);
+        result = update("staged", delta, signed_);
         QVERIFY2(result.exitCode == 0, result.standardError);
         const FileTree installed = testsupport::installationTree(at("inst"));
         if (delta) {
@@ -402,6 +445,10 @@ private slots:
             << "full" << FileTree{{"clientlauncher.exe", "c"}, {"LauncherUpdater.exe", "u"}}
             << false << "has no ClientLauncher.exe at its top"
             << "Launcher update package is incomplete.";
+        QTest::newRow("release envelope in a launcher")
+            << "full" << with("launcher-release.envelope.json", "x") << false
+            << "a name the updater keeps for the signed release"
+            << "Signed envelope is not valid JSON.";
         QTest::newRow("delta without the updater")
             << "delta" << FileTree{{"ClientLauncher.exe", "c"}} << false
             << "has no LauncherUpdater.exe at its top"

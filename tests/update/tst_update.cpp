@@ -1,6 +1,6 @@
-// The launcher update in process: the delta plan's and the packages' rules, one row each with its
-// exact message; the journal's versions byte for byte; and every file operation of an update
-// failing in turn.
+// The launcher update in process: the delta plan's, the signed release's and the packages' rules,
+// one row each with its exact message; the journal's versions byte for byte; and every file
+// operation of an update failing in turn.
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QtTest>
@@ -10,6 +10,9 @@
 #include "file_fixtures.h"
 #include "launcher_update.h"
 #include "package_checks.h"
+#include "release_manifest.h"
+#include "signature_verifier.h"
+#include "signing_fixtures.h"
 #include "update_scenario.h"
 
 using testsupport::FileTree;
@@ -21,6 +24,38 @@ using testsupport::UpdateScenario;
 
 const QString kNoBackupDirectory = "Could not create the launcher update backup directory.";
 const QString kUnsafeLink = "Launcher installation contains an unsafe symbolic link.";
+const QString kNotSigned = "An elevated launcher update needs a signed release manifest.";
+const QString kNotAsSigned = "Launcher package does not match its signed release manifest.";
+
+// The release of the scenario's new launcher, as its publisher signs it; `variant` "3.0" makes it
+// another version's, "extra" lists a file more, "game" wraps the list as a game manifest.
+QByteArray releasePayload(const UpdateScenario& s, const QString& variant) {
+    QJsonArray files = s.releaseFiles();
+    if (variant == "extra") {
+        files.append(QJsonObject{{"path", "extra.dll"}, {"size", 0}, {"sha256", QString(64, 'e')}});
+    }
+    const QJsonObject release =
+        variant == "game"
+            ? QJsonObject{{"schemaVersion", 1},  {"manifestId", "m"}, {"gameId", "g"},
+                          {"channel", "stable"}, {"generation", 1},   {"files", files}}
+            : QJsonObject{{"files", files},
+                          {"kind", "launcher-release"},
+                          {"schemaVersion", 1},
+                          {"version", variant == "3.0" ? "3.0" : "2.0"}};
+    return QJsonDocument(release).toJson(QJsonDocument::Compact);
+}
+
+// The release envelope staged by a "release:VARIANT" step: signed by the trusted test key, or
+// with "untrusted" by another key under its id, with "unknown-key" under an id nobody trusts.
+bool stageRelease(const UpdateScenario& s, const QString& variant) {
+    const QJsonObject changes =
+        variant == "unknown-key" ? QJsonObject{{"keyId", "someone-else"}} : QJsonObject();
+    const testsupport::TestSigningKey key =
+        variant == "untrusted" ? testsupport::untrustedSigningKey() : testsupport::testSigningKey();
+    return testsupport::writeFile(
+        s.staging + '/' + kReleaseEnvelopeName,
+        testsupport::signEnvelope(releasePayload(s, variant), changes, key));
+}
 
 UpdateRequest requestFor(const UpdateScenario& s) {
     return {s.root,
@@ -53,6 +88,10 @@ bool prepare(const UpdateScenario& s, UpdateRequest& request, const QString& set
             ok = QDir().mkpath(a);
         } else if (verb == "link") {
             ok = QFile::link(s.path(b), a);
+        } else if (verb == "elevated") {
+            request.elevated = true;
+        } else if (verb == "release") {
+            ok = stageRelease(s, step.section(':', 1));
         } else if (verb == "staged-root") {
             request.stagedRoot = a;
         } else if (verb == "plan") {
@@ -91,12 +130,17 @@ private:
 class TestUpdate : public QObject {
     Q_OBJECT
 
+    // Trusts the test key, compiled in as the updater's own.
+    const SignatureVerifier verifier_{false};
+
 private slots:
     void deltaPlanRules_data();
     void deltaPlanRules();
     void fullPackageLimits();
-    void refusals_data();
-    void refusals();
+    void releaseManifestRules_data();
+    void releaseManifestRules();
+    void outcomes_data();
+    void outcomes();
     void removedPathStates();
     void rollbackLeavesLinkedDirectoriesAlone();
     void journalVersions();
@@ -261,9 +305,55 @@ void TestUpdate::fullPackageLimits() {
     }
 }
 
-// Runs that end before the first change or undo what they did; the launcher is never started.
-// `journaled`: how many paths the journal left behind lists (-1: no work directory at all).
-void TestUpdate::refusals_data() {
+// What a release adds to the inventory rules it shares with the delta plan (tested there).
+void TestUpdate::releaseManifestRules_data() {
+    QTest::addColumn<QByteArray>("patch");
+    QTest::addColumn<bool>("valid");
+    const auto files = [](const QStringList& paths) {
+        QByteArray list;
+        for (const QString& path : paths) {
+            list += QByteArray(list.isEmpty() ? "" : ",") + R"({"path":")" + path.toUtf8() +
+                    R"(","sha256":"@Z@","size":1})";
+        }
+        return R"({"files":[)" + list + "]}";
+    };
+    QTest::newRow("valid") << QByteArray() << true;
+    QTest::newRow("schema version 1.0") << QByteArray(R"({"schemaVersion":1.0})") << true;
+    QTest::newRow("schema version 2") << QByteArray(R"({"schemaVersion":2})") << false;
+    QTest::newRow("no kind") << QByteArray(R"({"kind":null})") << false;
+    QTest::newRow("kind of another document") << QByteArray(R"({"kind":"game"})") << false;
+    QTest::newRow("version empty") << QByteArray(R"({"version":""})") << false;
+    QTest::newRow("version a number") << QByteArray(R"({"version":2})") << false;
+    QTest::newRow("files empty") << files({}) << false;
+    QTest::newRow("updater missing") << files({"ClientLauncher.exe", "a.dll"}) << false;
+    QTest::newRow("launcher in lower case")
+        << files({"clientlauncher.exe", "LauncherUpdater.exe"}) << false;
+    QTest::newRow("launcher only in a subdirectory")
+        << files({"bin/ClientLauncher.exe", "LauncherUpdater.exe"}) << false;
+    QTest::newRow("paths equal after folding")
+        << files({"ClientLauncher.exe", "LauncherUpdater.exe", "A.dll", "a.dll"}) << false;
+}
+
+void TestUpdate::releaseManifestRules() {
+    QFETCH(QByteArray, patch);
+    QFETCH(bool, valid);
+    QJsonObject release = QJsonDocument::fromJson(
+                              R"({"files":[{"path":"ClientLauncher.exe","sha256":"@Z@","size":1},)"
+                              R"({"path":"LauncherUpdater.exe","sha256":"@Z@","size":1}],)"
+                              R"("kind":"launcher-release","schemaVersion":1,"version":"2.0"})")
+                              .object();
+    testsupport::applyPatch(release, patch);
+    ReleaseManifest read;
+    QCOMPARE(parseReleaseManifest(
+                 QJsonDocument(release).toJson().replace("@Z@", QByteArray(64, '0')), read),
+             valid);
+    QCOMPARE(read.version, valid ? "2.0" : "");
+}
+
+// Runs that end before the first change or undo what they did and never start the launcher, and,
+// without a message, runs that install the new launcher. `journaled`: how many paths the journal
+// left behind lists (-1: no work directory at all; -2: not counted).
+void TestUpdate::outcomes_data() {
     QTest::addColumn<bool>("delta");
     QTest::addColumn<QString>("setup");
     QTest::addColumn<QString>("message");
@@ -290,6 +380,30 @@ void TestUpdate::refusals_data() {
         "Update file does not match its declared hash: bin/core.dll");
     row("delta kept file missing", true, "remove:inst/keep.dat",
         "Update file does not match its declared size: keep.dat");
+    // Delta copies are hashed as they go in, whatever the run's rights.
+    row("delta file of other bytes swapped in after the checks", true,
+        "late write:staged/bin/core.dll=NEW core, longer", "Could not install bin/core.dll.", 6);
+    row("signed full package, elevated", false, "elevated|release:2.0", "");
+    row("signed delta, elevated", true, "elevated|release:2.0", "");
+    row("elevated without a signed release", false, "elevated", kNotSigned);
+    // Found, a release is checked whatever the run's rights.
+    row("release signed by another key", false, "release:untrusted",
+        "Signed envelope signature is invalid.");
+    row("release signed by an unknown key", true, "elevated|release:unknown-key",
+        "Signed envelope uses an unknown key: someone-else");
+    row("game manifest offered as a release", false, "elevated|release:game",
+        "Launcher release manifest is invalid.");
+    row("release of another version", true, "elevated|release:3.0",
+        "Launcher release manifest is for another version.");
+    row("full package with a file more", false, "elevated|release:2.0|write:staged/extra.dll=x",
+        kNotAsSigned);
+    row("full package with a file less", false, "elevated|release:extra", kNotAsSigned);
+    row("full package file of another size", false,
+        "elevated|release:2.0|write:staged/bin/core.dll=x", kNotAsSigned);
+    row("delta inventory other than the release", true, "elevated|release:extra", kNotAsSigned);
+    row("signed file of other bytes swapped in after the checks", false,
+        "elevated|release:2.0|late write:staged/bin/core.dll=NEW core, longer",
+        "Could not install bin/core.dll.", -2);
 #ifndef Q_OS_WIN
     // Links, and names that differ only in case: Linux only (Wine shows no links, and looks
     // names up without regard to case).
@@ -320,7 +434,7 @@ void TestUpdate::refusals_data() {
 #endif
 }
 
-void TestUpdate::refusals() {
+void TestUpdate::outcomes() {
     QFETCH(bool, delta);
     QFETCH(QString, setup);
     QFETCH(QString, message);
@@ -334,11 +448,13 @@ void TestUpdate::refusals() {
     LateSetup files(s, request, setup);
     bool started = false;
     QString got;
-    QVERIFY(!applyLauncherUpdate(
-        request, files, [&](const QString&, const QString&) { return started = true; }, got));
+    const bool updated = applyLauncherUpdate(
+        request, verifier_, files, [&](const QString&, const QString&) { return started = true; },
+        got);
     QCOMPARE(got, message);
-    QVERIFY(!started);
-    QCOMPARE(testsupport::installationTree(s.root), before);
+    QCOMPARE(updated, message.isEmpty());
+    QCOMPARE(started, updated);
+    QCOMPARE(testsupport::installationTree(s.root), updated ? s.after() : before);
     QCOMPARE(testsupport::installationTree(s.path("outside")), outside);
     if (journaled == -1) {
         QCOMPARE(s.workDirectories(), QStringList());
@@ -434,7 +550,7 @@ void TestUpdate::journalVersions() {
         QString launched;
         QString message;
         const bool updated = applyLauncherUpdate(
-            requestFor(s), files,
+            requestFor(s), verifier_, files,
             [&](const QString& launcher, const QString& ack) {
                 launched = launcher + " " + ack;
                 return acknowledged && testsupport::installationTree(s.root) == s.after();
@@ -501,7 +617,7 @@ void TestUpdate::journalVersionsDoNotGrowWithTheFiles() {
         QVERIFY(applyLauncherUpdate(
             {dir.filePath("inst"), dir.filePath("staged"), "2.0", dir.filePath("ack"), QString(),
              QString()},
-            counting, [](const QString&, const QString&) { return true; }, message));
+            verifier_, counting, [](const QString&, const QString&) { return true; }, message));
         QCOMPARE(testsupport::fileTree(dir.filePath("inst")), staged);
         QCOMPARE(counting.journalVersions, 4);
     }
@@ -523,7 +639,7 @@ void TestUpdate::failureAtEveryStep() {
             testsupport::FaultyFileOperations counting;
             QString message;
             QVERIFY(s.write() &&
-                    applyLauncherUpdate(requestFor(s), counting, acknowledge, message));
+                    applyLauncherUpdate(requestFor(s), verifier_, counting, acknowledge, message));
             calls = counting.count(kind);
         }
         for (int k = 1; k <= calls; ++k) {
@@ -537,7 +653,7 @@ void TestUpdate::failureAtEveryStep() {
                 faulty.failAt(kind, k, persistent);
                 QString message;
                 const bool updated =
-                    applyLauncherUpdate(requestFor(s), faulty, acknowledge, message);
+                    applyLauncherUpdate(requestFor(s), verifier_, faulty, acknowledge, message);
                 QVERIFY2(faulty.failed() && updated == message.isEmpty(), where);
                 if (persistent && !updated) {
                     QVERIFY2(s.inconsistency().isEmpty(), where + " " + s.inconsistency().toUtf8());

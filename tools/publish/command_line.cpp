@@ -63,8 +63,9 @@ const QList<Command>& commands() {
          signCommand},
         {"verify",
          "check a signed envelope against trusted keys",
-         "Checks a signed envelope as the updater does and prints the id of the key that signed\n"
-         "it, or the updater's reason for refusing it.",
+         "Checks a signed envelope (a game manifest's or a launcher release's) as the updater\n"
+         "does and prints the id of the key that signed it, or the updater's reason for refusing\n"
+         "it.",
          {{"--trusted-keys", "KEYS.json", "the trusted key document", true}},
          "ENVELOPE.json",
          verifyCommand},
@@ -88,22 +89,31 @@ const QList<Command>& commands() {
          "Compares two launcher directories and writes a staged delta: the plan\n"
          "launcher-update-plan.json (the whole new inventory, what is replaced, what is removed)\n"
          "and the changed and added files, with both launcher executables always among them.\n"
-         "Give the output to the updater as --staged-root, with --delta-plan and\n"
-         "--from-version.",
+         "With --private-key and --key-id, also the signed release "
+         "launcher-release.envelope.json,\n"
+         "which an elevated updater requires. Give the output to the updater as --staged-root,\n"
+         "with --delta-plan and --from-version.",
          {{"--from", "OLD_DIR", "the installed launcher", true},
           {"--to", "NEW_DIR", "the new launcher", true},
           {"--from-version", "V", "the installed launcher's version", true},
           {"--version", "V", "the new launcher's version", true},
-          {"--output", "DIR", "the staged root to create", true}},
+          {"--output", "DIR", "the staged root to create", true},
+          {"--private-key", "KEY.pem", "sign the release with this key (with --key-id)", false},
+          {"--key-id", "ID", "the id the key is trusted under", false}},
          nullptr,
          deltaCommand},
         {"full",
          "stage a full launcher package",
          "Stages an exact copy of a launcher directory as a full package, after checking it as\n"
          "the updater will: no links, no hidden files, names Windows can hold, at most 20000\n"
-         "files and 2147483648 bytes, ClientLauncher.exe and LauncherUpdater.exe at the top.",
+         "files and 2147483648 bytes, ClientLauncher.exe and LauncherUpdater.exe at the top.\n"
+         "With --private-key, --key-id and --version, also the signed release\n"
+         "launcher-release.envelope.json, which an elevated updater requires.",
          {{"--to", "NEW_DIR", "the new launcher", true},
-          {"--output", "DIR", "the staged root to create", true}},
+          {"--output", "DIR", "the staged root to create", true},
+          {"--private-key", "KEY.pem", "sign the release with this key (with --key-id)", false},
+          {"--key-id", "ID", "the id the key is trusted under", false},
+          {"--version", "V", "the release's version, given to the updater as --version", false}},
          nullptr,
          fullCommand},
     };

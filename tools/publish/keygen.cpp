@@ -13,6 +13,7 @@
 #include "native_path.h"
 #include "platform.h"
 #include "signature_verifier.h"
+#include "signing.h"
 #include "tool_files.h"
 
 namespace {
@@ -62,7 +63,7 @@ int keygenCommand(const Arguments& arguments) {
     const QString keyId = arguments.value("--key-id").trimmed();
     const QString privateKeyPath = arguments.value("--private-key");
     const QString documentPath = arguments.value("--trusted-keys");
-    if (keyId.isEmpty() || keyId.size() > SignatureVerifier::kMaxKeyIdLength) {
+    if (!validKeyId(keyId)) {
         return usageError(arguments, QStringLiteral("the key id must be 1 to 100 characters."));
     }
     // The document would be written over the key just made, and the key lost for good.

@@ -12,8 +12,12 @@
 #include "file_operations.h"
 #include "inventory.h"
 #include "package_checks.h"
+#include "release_manifest.h"
+#include "signature_verifier.h"
+#include "signing.h"
 #include "tool_files.h"
 #include "tree_walk.h"
+#include "update_checks.h"
 
 namespace {
 
@@ -30,6 +34,15 @@ bool walkLauncher(const QString& root, QList<TreeEntry>& entries, QString& messa
     rules.refuseHidden = true;
     rules.maxTotalBytes = kMaxPackageBytes;
     if (!walkTree(root, rules, entries, message)) {
+        return false;
+    }
+    // The updater never installs that name: it is where a signed release travels.
+    if (std::any_of(entries.cbegin(), entries.cend(),
+                    [](const TreeEntry& e) { return e.path == kReleaseEnvelopeName; })) {
+        message = QStringLiteral(
+                      "%1 has %2 at its top, a name the updater keeps for the signed "
+                      "release and never installs.")
+                      .arg(QDir::toNativeSeparators(root), kReleaseEnvelopeName);
         return false;
     }
     for (const QLatin1String& executable : kExecutables) {
@@ -87,19 +100,83 @@ QByteArray deltaPlanDocument(const Arguments& arguments, const QList<ManifestFil
     return QJsonDocument(plan).toJson(QJsonDocument::Indented);
 }
 
-// The staged delta, read back with the updater's own checks, as the updater will read it.
-bool checkStagedDelta(const Arguments& arguments, const QString& stagedRoot, QString& message) {
-    DeltaPlan plan;
-    FileOperations& files = systemFileOperations();
-    if (loadDeltaPlan(QDir(stagedRoot).filePath(kPlanName), arguments.value("--from-version"),
-                      arguments.value("--version"), plan, message) &&
-        verifyDeltaStaging(stagedRoot, plan, files, message) &&
-        verifyKeptFiles(QFileInfo(arguments.value("--from")).canonicalFilePath(), plan, files,
-                        message)) {
+// How a release is signed, if it is: --private-key with --key-id, and for a full package the
+// version (a delta has its own). False with the usage problem.
+bool readSigningSwitches(const Arguments& arguments, bool& signing, QString& problem) {
+    const bool full = arguments.command == QLatin1String("full");
+    signing = arguments.has("--private-key") || arguments.has("--key-id");
+    if (signing && !(arguments.has("--private-key") && arguments.has("--key-id"))) {
+        problem = QStringLiteral("--private-key and --key-id sign the release together.");
+    } else if (signing && !validKeyId(arguments.value("--key-id"))) {
+        problem = QStringLiteral("the key id must be 1 to 100 characters.");
+    } else if (full && arguments.has("--version") != signing) {
+        problem = QStringLiteral(
+            "--version is the version of a signed release; give it with "
+            "--private-key and --key-id.");
+    } else if (full && signing && arguments.value("--version").isEmpty()) {
+        problem = QStringLiteral("the version must not be empty.");
+    } else {
         return true;
     }
-    message = QStringLiteral("The updater would refuse this delta: %1").arg(message);
     return false;
+}
+
+// The release manifest of a launcher: compact, members in order, as the updater reads it.
+QByteArray releaseManifestDocument(const QString& version, const QList<ManifestFile>& files) {
+    QJsonArray list;
+    for (const ManifestFile& file : files) {
+        list.append(manifestFileJson(file));
+    }
+    const QJsonObject release{{QLatin1String("files"), list},
+                              {QLatin1String("kind"), QLatin1String("launcher-release")},
+                              {QLatin1String("schemaVersion"), 1},
+                              {QLatin1String("version"), version}};
+    return QJsonDocument(release).toJson(QJsonDocument::Compact);
+}
+
+// With the signing switches, signs the release of `files` into the staging; `verifier` then
+// trusts the signing key, and otherwise none.
+bool stageRelease(const Arguments& arguments, bool signing, const QString& version,
+                  const QList<ManifestFile>& files, const QString& stagedRoot,
+                  std::unique_ptr<SignatureVerifier>& verifier, QString& message) {
+    verifier = verifierTrustingNothing();
+    QByteArray envelope;
+    return !signing ||
+           (signPayload(arguments.value("--private-key"), arguments.value("--key-id"),
+                        releaseManifestDocument(version, files), envelope, verifier, message) &&
+            writeOutputFile(QDir(stagedRoot).filePath(kReleaseEnvelopeName), envelope, message));
+}
+
+// The staging, read back with the updater's own checks, as an elevated run reads it when it is
+// signed.
+bool checkStaged(const Arguments& arguments, const QString& stagedRoot, const QString& version,
+                 bool signing, const SignatureVerifier& verifier, QString& message) {
+    UpdateRequest request;
+    request.stagedRoot = stagedRoot;
+    request.version = version;
+    request.elevated = signing;
+    const bool delta = arguments.command == QLatin1String("delta");
+    if (delta) {
+        request.installRoot = QFileInfo(arguments.value("--from")).canonicalFilePath();
+        request.deltaPlanPath = QDir(stagedRoot).filePath(kPlanName);
+        request.fromVersion = arguments.value("--from-version");
+    }
+    UpdateWork work;
+    if (checkUpdatePackage(request, verifier, systemFileOperations(), work, message)) {
+        return true;
+    }
+    message = QStringLiteral("The updater would refuse this %1: %2")
+                  .arg(delta ? QStringLiteral("delta") : QStringLiteral("package"), message);
+    return false;
+}
+
+void printSigned(const Arguments& arguments, bool signing, const QString& version) {
+    if (signing) {
+        printOut(QStringLiteral("Signed the release %1 with %2 into %3.")
+                     .arg(version, arguments.value("--key-id").trimmed(),
+                          QDir::toNativeSeparators(
+                              QDir(arguments.value("--output")).filePath(kReleaseEnvelopeName))));
+    }
 }
 
 }  // namespace
@@ -107,6 +184,11 @@ bool checkStagedDelta(const Arguments& arguments, const QString& stagedRoot, QSt
 int deltaCommand(const Arguments& arguments) {
     if (arguments.value("--from-version").isEmpty() || arguments.value("--version").isEmpty()) {
         return usageError(arguments, QStringLiteral("the versions must not be empty."));
+    }
+    bool signing = false;
+    QString problem;
+    if (!readSigningSwitches(arguments, signing, problem)) {
+        return usageError(arguments, problem);
     }
     const QString from = arguments.value("--from");
     const QString to = arguments.value("--to");
@@ -164,8 +246,12 @@ int deltaCommand(const Arguments& arguments) {
             return refuse(arguments, message);
         }
     }
+    const QString version = arguments.value("--version");
+    std::unique_ptr<SignatureVerifier> verifier;
     if (!writeOutputFile(QDir(staging.temporaryPath()).filePath(kPlanName), plan, message) ||
-        !checkStagedDelta(arguments, staging.temporaryPath(), message) ||
+        !stageRelease(arguments, signing, version, inventory, staging.temporaryPath(), verifier,
+                      message) ||
+        !checkStaged(arguments, staging.temporaryPath(), version, signing, *verifier, message) ||
         !staging.commit(message)) {
         return refuse(arguments, message);
     }
@@ -181,15 +267,21 @@ int deltaCommand(const Arguments& arguments) {
                  .arg(inventory.size())
                  .arg(replace.size())
                  .arg(remove.size()));
+    printSigned(arguments, signing, version);
     return kSucceeded;
 }
 
 int fullCommand(const Arguments& arguments) {
+    bool signing = false;
+    QString message;
+    if (!readSigningSwitches(arguments, signing, message)) {
+        return usageError(arguments, message);
+    }
     const QString to = arguments.value("--to");
     const QString output = arguments.value("--output");
+    const QString version = arguments.value("--version");
     QList<TreeEntry> entries;
     NewDirectory staging;
-    QString message;
     if (!walkLauncher(to, entries, message) || !staging.create(output, message)) {
         return refuse(arguments, message);
     }
@@ -205,17 +297,20 @@ int fullCommand(const Arguments& arguments) {
         files += entry.directory ? 0 : 1;
         bytes += entry.size;
     }
-    QStringList packageFiles;
-    if (!scanFullPackage(staging.temporaryPath(), packageFiles, message)) {
-        return refuse(arguments,
-                      QStringLiteral("The updater would refuse this package: %1").arg(message));
-    }
-    if (!staging.commit(message)) {
+    // What is signed is what was staged, hashed where it lies.
+    QList<ManifestFile> release;
+    std::unique_ptr<SignatureVerifier> verifier;
+    if ((signing && !hashTreeFiles(staging.temporaryPath(), entries, release, message)) ||
+        !stageRelease(arguments, signing, version, release, staging.temporaryPath(), verifier,
+                      message) ||
+        !checkStaged(arguments, staging.temporaryPath(), version, signing, *verifier, message) ||
+        !staging.commit(message)) {
         return refuse(arguments, message);
     }
     printOut(QStringLiteral("Staged a full package of %1 files (%2 bytes) in %3.")
                  .arg(files)
                  .arg(bytes)
                  .arg(QDir::toNativeSeparators(output)));
+    printSigned(arguments, signing, version);
     return kSucceeded;
 }

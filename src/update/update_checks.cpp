@@ -1,0 +1,65 @@
+#include "update_checks.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+#include "package_checks.h"
+#include "release_manifest.h"
+
+namespace {
+
+const QString kPlanFileName = QStringLiteral("launcher-update-plan.json");
+
+bool checkDelta(const UpdateRequest& request, const ReleaseManifest* release, FileOperations& files,
+                UpdateWork& work, QString& message) {
+    // Only the plan that travels with the staged files describes them.
+    if (QFileInfo(request.deltaPlanPath).absoluteFilePath() !=
+        QDir(request.stagedRoot).absoluteFilePath(kPlanFileName)) {
+        message =
+            QStringLiteral("Launcher delta plan must be the staged launcher-update-plan.json.");
+        return false;
+    }
+    DeltaPlan& plan = work.plan;
+    if (!loadDeltaPlan(request.deltaPlanPath, request.fromVersion, request.version, plan,
+                       message) ||
+        (release != nullptr && !deltaPlanMatchesRelease(plan, *release, message)) ||
+        !verifyDeltaStaging(request.stagedRoot, plan, files, message) ||
+        !verifyKeptFiles(request.installRoot, plan, files, message)) {
+        return false;
+    }
+    for (const ManifestFile& file : plan.files) {
+        work.digests.insert(file.path, file.sha256);
+    }
+    work.replace = plan.replace;
+    work.remove = plan.remove;
+    return true;
+}
+
+}  // namespace
+
+bool checkUpdatePackage(const UpdateRequest& request, const SignatureVerifier& verifier,
+                        FileOperations& files, UpdateWork& work, QString& message) {
+    bool released = false;
+    ReleaseManifest release;
+    if (!loadStagedRelease(request.stagedRoot, request.version, verifier, files, released, release,
+                           message)) {
+        return false;
+    }
+    if (request.elevated && !released) {
+        message = QStringLiteral("An elevated launcher update needs a signed release manifest.");
+        return false;
+    }
+    work.delta = !request.deltaPlanPath.isEmpty();
+    if (work.delta) {
+        return checkDelta(request, released ? &release : nullptr, files, work, message);
+    }
+    if (!scanFullPackage(request.stagedRoot, work.replace, message) ||
+        (released &&
+         !fullPackageMatchesRelease(request.stagedRoot, work.replace, release, files, message))) {
+        return false;
+    }
+    for (const ManifestFile& file : release.files) {
+        work.digests.insert(file.path, file.sha256);
+    }
+    return true;
+}
