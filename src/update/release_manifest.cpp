@@ -53,10 +53,12 @@ bool loadStagedRelease(const QString& stagedRoot, const QString& version,
     if (!found) {
         return true;
     }
-    // Whatever cannot be read (a link, a directory, too large) reaches the verifier as no
-    // envelope at all, and is refused in its words.
+    // Whatever cannot be read (a link on the way, a directory, too large) reaches the verifier
+    // as no envelope at all, and is refused in its words.
     QByteArray envelope;
-    readFileCapped(path, SignatureVerifier::kMaxEnvelopeBytes, envelope);
+    if (!files.hasLinkAlong(stagedRoot, kReleaseEnvelopeName)) {
+        readFileCapped(path, SignatureVerifier::kMaxEnvelopeBytes, envelope);
+    }
     QByteArray payload;
     QString keyId;
     if (!verifier.verifyEnvelope(envelope, payload, keyId, message)) {
