@@ -39,27 +39,31 @@ FileTree fileTree(const QString& root, bool visibleOnly, bool directories) {
     return tree;
 }
 
-RepairScenario::RepairScenario(const QString& directory) : directory_(directory) {
-    original_ = {{"a.dat", "old a"}, {"bin/b.dat", "old b, longer"}, {"keep.txt", "untouched"}};
-    staged_ = {{"a.dat", "new a, of another size"},
-               {"bin/b.dat", "new b, longer"},
-               {"new/deep/c.dat", "created c"},
-               {"d.dat", ""}};
-    QJsonArray planFiles;
-    QJsonArray manifestFiles;
-    for (auto file = staged_.begin(); file != staged_.end(); ++file) {
-        planFiles.append(file.key());
-        manifestFiles.append(QJsonObject{
+QJsonArray inventoryOf(const FileTree& files) {
+    QJsonArray inventory;
+    for (auto file = files.cbegin(); file != files.cend(); ++file) {
+        inventory.append(QJsonObject{
             {"path", file.key()},
             {"size", file.value().size()},
             {"sha256",
              QString::fromLatin1(
                  QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
     }
+    return inventory;
+}
+
+RepairScenario::RepairScenario(const QString& directory) : directory_(directory) {
+    original_ = {{"a.dat", "old a"}, {"bin/b.dat", "old b, longer"}, {"keep.txt", "untouched"}};
+    staged_ = {{"a.dat", "new a, of another size"},
+               {"bin/b.dat", "new b, longer"},
+               {"new/deep/c.dat", "created c"},
+               {"d.dat", ""}};
+    QJsonArray manifestFiles = inventoryOf(staged_);
     manifestFiles.append(
         QJsonObject{{"path", "extra.dat"}, {"size", 0}, {"sha256", QString(64, 'a')}});
-    plan = {{"schemaVersion", 1},  {"manifestId", "m-1"}, {"gameId", "game"},
-            {"channel", "stable"}, {"generation", 7},     {"files", planFiles}};
+    plan = {{"schemaVersion", 1}, {"manifestId", "m-1"},
+            {"gameId", "game"},   {"channel", "stable"},
+            {"generation", 7},    {"files", QJsonArray::fromStringList(staged_.keys())}};
     manifest = plan;
     manifest.insert("files", manifestFiles);
     QDir(directory_).mkpath("outside");

@@ -3,6 +3,7 @@
 // alone, and a manifest that lists one file more than the plan.
 #pragma once
 
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QMap>
 #include <QString>
@@ -19,6 +20,9 @@ FileTree fileTree(const QString& root, bool visibleOnly = true, bool directories
 
 // Writes each file of `files` under `root`, making the directories on the way.
 bool writeTree(const QString& root, const FileTree& files);
+
+// Each file's path, size and SHA-256, as manifests, delta plans and releases list them.
+QJsonArray inventoryOf(const FileTree& files);
 
 class RepairScenario {
 public:

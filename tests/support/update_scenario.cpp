@@ -1,6 +1,5 @@
 #include "update_scenario.h"
 
-#include <QCryptographicHash>
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,20 +20,6 @@ FileTree withDirectories(FileTree files) {
         }
     }
     return files;
-}
-
-// Each file's path, size and SHA-256, as an update's inventory lists them.
-QJsonArray inventoryOf(const FileTree& files) {
-    QJsonArray inventory;
-    for (auto file = files.cbegin(); file != files.cend(); ++file) {
-        inventory.append(QJsonObject{
-            {"path", file.key()},
-            {"size", file.value().size()},
-            {"sha256",
-             QString::fromLatin1(
-                 QCryptographicHash::hash(file.value(), QCryptographicHash::Sha256).toHex())}});
-    }
-    return inventory;
 }
 
 }  // namespace

@@ -27,34 +27,30 @@ const QString kUnsafeLink = "Launcher installation contains an unsafe symbolic l
 const QString kNotSigned = "An elevated launcher update needs a signed release manifest.";
 const QString kNotAsSigned = "Launcher package does not match its signed release manifest.";
 
-// The release of the scenario's new launcher, as its publisher signs it; `variant` "3.0" makes it
-// another version's, "extra" lists a file more, "game" wraps the list as a game manifest.
-QByteArray releasePayload(const UpdateScenario& s, const QString& variant) {
+// Stages the release of the scenario's new launcher, signed by the trusted test key, for a
+// "release:VARIANT" step: "3.0" another version's, "extra" listing a file more, "game" a game
+// manifest of the same files, "untrusted" signed by another key under the test key's id,
+// "unknown-key" under an id nobody trusts.
+bool stageRelease(const UpdateScenario& s, const QString& variant) {
     QJsonArray files = s.releaseFiles();
     if (variant == "extra") {
         files.append(QJsonObject{{"path", "extra.dll"}, {"size", 0}, {"sha256", QString(64, 'e')}});
     }
-    const QJsonObject release =
-        variant == "game"
-            ? QJsonObject{{"schemaVersion", 1},  {"manifestId", "m"}, {"gameId", "g"},
-                          {"channel", "stable"}, {"generation", 1},   {"files", files}}
-            : QJsonObject{{"files", files},
-                          {"kind", "launcher-release"},
-                          {"schemaVersion", 1},
-                          {"version", variant == "3.0" ? "3.0" : "2.0"}};
-    return QJsonDocument(release).toJson(QJsonDocument::Compact);
-}
-
-// The release envelope staged by a "release:VARIANT" step: signed by the trusted test key, or
-// with "untrusted" by another key under its id, with "unknown-key" under an id nobody trusts.
-bool stageRelease(const UpdateScenario& s, const QString& variant) {
-    const QJsonObject changes =
-        variant == "unknown-key" ? QJsonObject{{"keyId", "someone-else"}} : QJsonObject();
-    const testsupport::TestSigningKey key =
-        variant == "untrusted" ? testsupport::untrustedSigningKey() : testsupport::testSigningKey();
+    QJsonObject release{{"files", files},
+                        {"kind", "launcher-release"},
+                        {"schemaVersion", 1},
+                        {"version", variant == "3.0" ? "3.0" : "2.0"}};
+    if (variant == "game") {
+        release = {{"schemaVersion", 1},  {"manifestId", "m"}, {"gameId", "g"},
+                   {"channel", "stable"}, {"generation", 1},   {"files", files}};
+    }
     return testsupport::writeFile(
         s.staging + '/' + kReleaseEnvelopeName,
-        testsupport::signEnvelope(releasePayload(s, variant), changes, key));
+        testsupport::signEnvelope(
+            QJsonDocument(release).toJson(QJsonDocument::Compact),
+            variant == "unknown-key" ? QJsonObject{{"keyId", "someone-else"}} : QJsonObject(),
+            variant == "untrusted" ? testsupport::untrustedSigningKey()
+                                   : testsupport::testSigningKey()));
 }
 
 UpdateRequest requestFor(const UpdateScenario& s) {
