@@ -84,9 +84,10 @@ bool fullPackageMatchesRelease(const QString& stagedRoot, const QStringList& pac
     }
     bool matches = packageFiles.size() == release.files.size();
     for (qsizetype i = 0; matches && i < packageFiles.size(); ++i) {
-        const QString& path = packageFiles.at(i);
-        matches =
-            sizes.value(path, -1) == files.regularFileSize(QDir(stagedRoot).absoluteFilePath(path));
+        // A path the release does not list never matches, not even a file gone since the walk.
+        const auto size = sizes.constFind(packageFiles.at(i));
+        matches = size != sizes.cend() &&
+                  *size == files.regularFileSize(QDir(stagedRoot).absoluteFilePath(size.key()));
     }
     if (!matches) {
         message = kMismatch;
