@@ -37,6 +37,11 @@ constexpr std::uint32_t kErrorCancelled = 1223;
 // Unknown values map to 31 (ERROR_GEN_FAILURE). Compiled on every platform so it can be tested.
 std::uint32_t windowsErrorFromErrno(int errnoValue);
 
+class Directory;
+class SequentialFile;
+bool openFileAt(SequentialFile& file, const Directory& directory, const NativeString& name,
+                std::uint32_t* error);
+
 // A file opened for one sequential pass of reading, closed when the owner ends.
 // Other processes may read, rename or delete the file meanwhile, but not write it (Windows).
 class SequentialFile {
@@ -58,6 +63,8 @@ public:
     void close();
 
 private:
+    friend bool openFileAt(SequentialFile& file, const Directory& directory,
+                           const NativeString& name, std::uint32_t* error);
     static constexpr std::intptr_t kClosed = -1;  // INVALID_HANDLE_VALUE and an invalid fd alike
     std::intptr_t handle_ = kClosed;
 };

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "posix_io.h"
 #include "usable_path.h"
 
 namespace platform {
@@ -44,22 +45,6 @@ std::uint32_t pathError(const std::string& path, int errnoValue) {
     return windowsErrorFromErrno(errnoValue);
 }
 
-// Writes all of `size` bytes, retrying short writes and interrupted calls; 0 or an errno value.
-int writeAll(int fd, const char* bytes, std::size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, bytes, size);
-        if (n > 0) {
-            bytes += n;
-            size -= static_cast<std::size_t>(n);
-        } else if (n == 0) {
-            return EIO;
-        } else if (errno != EINTR) {
-            return errno;
-        }
-    }
-    return 0;
-}
-
 // Opens an existing regular file read-only; -1 with *error set otherwise (see SequentialFile).
 int openRegularFile(const NativeString& path, std::uint32_t* error) {
     if (!usablePath(path, error)) {
@@ -71,23 +56,7 @@ int openRegularFile(const NativeString& path, std::uint32_t* error) {
         *error = pathError(path, errno);
         return -1;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0) {
-        *error = windowsErrorFromErrno(errno);
-        ::close(fd);
-        return -1;
-    }
-    if (!S_ISREG(st.st_mode)) {
-        // Windows refuses to open a directory as a file with "access denied"; so do we, and the
-        // same for a FIFO or a device, which would read as empty, endless or hang the reader.
-        *error = kErrorAccessDenied;
-        ::close(fd);
-        return -1;
-    }
-    // Cleared again before reading; F_SETFL sets only the status flags, and this open set no
-    // other, so one call does.
-    ::fcntl(fd, F_SETFL, 0);
-    return fd;
+    return keepRegularFile(fd, error);
 }
 
 // Closes a file written by this layer, and removes it again when anything failed (`failure`: 0
@@ -307,46 +276,6 @@ bool renameNoReplace(const NativeString& from, const NativeString& to, std::uint
     ::unlink(from.c_str());
     return true;
 }
-
-namespace {
-
-// Copies the rest of `in` to `out`: in the kernel where it can, by reading and writing where it
-// cannot (another file system, an older kernel). 0 or an errno value.
-int copyContent(int in, int out) {
-    for (;;) {
-        ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, 1 << 30, 0);
-        if (n == 0) {
-            return 0;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            if (errno == EXDEV || errno == ENOSYS || errno == EINVAL || errno == EOPNOTSUPP) {
-                break;
-            }
-            return errno;
-        }
-    }
-    std::vector<char> buffer(1 << 20);
-    for (;;) {
-        ssize_t n = ::read(in, buffer.data(), buffer.size());
-        if (n == 0) {
-            return 0;
-        }
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return errno;
-        }
-        if (int failure = writeAll(out, buffer.data(), static_cast<std::size_t>(n))) {
-            return failure;
-        }
-    }
-}
-
-}  // namespace
 
 bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32_t* error) {
     if (!usablePath(to, error)) {
