@@ -2,15 +2,19 @@
 // Errors are GetLastError() values and CNG status values as the system reports them.
 #include <windows.h>
 
-// bcrypt.h and shellapi.h rely on the types that windows.h declares.
+// bcrypt.h, shellapi.h and winternl.h rely on the types that windows.h declares.
 #include <bcrypt.h>
 #include <shellapi.h>
+#include <winternl.h>
+
+#include <cstddef>
 
 #include <algorithm>
 #include <limits>
 #include <memory>
 #include <vector>
 
+#include "directory.h"
 #include "platform.h"
 #include "usable_path.h"
 
@@ -575,6 +579,511 @@ bool startElevatedDetached(const NativeString& program, const std::vector<Native
 
 bool elevationRefused(std::uint32_t, std::uint32_t*) {
     return false;
+}
+
+// Held directories. Every name below one is opened relative to its handle (NtCreateFile with a
+// root directory), one component at a time, as the entry itself: a reparse point is opened, not
+// followed. A name surrogate (symbolic link, junction, mount point) is a link and refused or
+// removed as one entry; any other reparse point (a cloud placeholder, a deduplicated or
+// compressed file) is an ordinary file or directory, opened again through its filter and only
+// if it is still the same file. Renames and deletions go through the handle of the entry itself
+// (FileRenameInformation with a root directory, FileDispositionInformation).
+namespace {
+
+constexpr NTSTATUS kStatusObjectNameCollision = static_cast<NTSTATUS>(0xC0000035L);
+constexpr NTSTATUS kStatusObjectNameNotFound = static_cast<NTSTATUS>(0xC0000034L);
+constexpr NTSTATUS kStatusObjectPathNotFound = static_cast<NTSTATUS>(0xC000003AL);
+constexpr ACCESS_MASK kDirectoryAccess =
+    FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+constexpr ULONG kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE handleOf(const Directory& directory) {
+    return handleOf(directory.native());
+}
+
+// The Windows error of an NT status; a name taken is 80 on every platform.
+std::uint32_t errorOf(NTSTATUS status) {
+    return status == kStatusObjectNameCollision ? ERROR_FILE_EXISTS
+                                                : ::RtlNtStatusToDosError(status);
+}
+
+bool usableName(const NativeString& name, std::uint32_t* error) {
+    if (!usablePath(name, error) || name == L"." || name == L".." ||
+        name.find_first_of(L"/\\") != NativeString::npos) {
+        *error = kErrorInvalidName;
+        return false;
+    }
+    if (name.size() > 32767 / sizeof(wchar_t)) {
+        *error = ERROR_FILENAME_EXCED_RANGE;
+        return false;
+    }
+    return true;
+}
+
+// NtCreateFile of `name` relative to `parent`, synchronous, the entry itself when it is a
+// reparse point.
+NTSTATUS createRelative(HANDLE parent, const NativeString& name, ACCESS_MASK access, ULONG share,
+                        ULONG disposition, ULONG options, HANDLE* handle) {
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK io;
+    *handle = nullptr;
+    return ::NtCreateFile(
+        handle, access | SYNCHRONIZE, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+        disposition, options | FILE_OPEN_REPARSE_POINT | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+}
+
+// What an open handle is. A reparse point is a link only when its tag is a name surrogate.
+EntryType typeOf(HANDLE handle, std::int64_t* size, bool* otherReparsePoint = nullptr) {
+    FILE_ATTRIBUTE_TAG_INFO tag;
+    if (!::GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+        return EntryType::Other;
+    }
+    const bool reparse = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+    if (reparse && IsReparseTagNameSurrogate(tag.ReparseTag)) {
+        return EntryType::Link;
+    }
+    if (otherReparsePoint != nullptr) {
+        *otherReparsePoint = reparse;
+    }
+    if ((tag.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return EntryType::Directory;
+    }
+    FILE_STANDARD_INFO standard;
+    if (::GetFileType(handle) != FILE_TYPE_DISK ||
+        !::GetFileInformationByHandleEx(handle, FileStandardInfo, &standard, sizeof standard)) {
+        return EntryType::Other;
+    }
+    if (size != nullptr) {
+        *size = standard.EndOfFile.QuadPart;
+    }
+    return EntryType::File;
+}
+
+bool sameFile(HANDLE first, HANDLE second) {
+    BY_HANDLE_FILE_INFORMATION a;
+    BY_HANDLE_FILE_INFORMATION b;
+    return ::GetFileInformationByHandle(first, &a) && ::GetFileInformationByHandle(second, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
+// Opens the existing entry `name` below `parent` for use as what it is: *type says what it is,
+// and a link is opened as the link. An ordinary file or directory behind a reparse point of
+// another kind is opened again through its filter (so that its content is there), and only if it
+// is still the same file. False with *error set when it cannot be opened.
+bool openEntry(HANDLE parent, const NativeString& name, ACCESS_MASK access, ULONG share,
+               ULONG options, HANDLE* handle, EntryType* type, std::uint32_t* error,
+               std::int64_t* size = nullptr) {
+    if (!usableName(name, error)) {
+        return false;
+    }
+    const NTSTATUS status = createRelative(parent, name, access | FILE_READ_ATTRIBUTES, share,
+                                           FILE_OPEN, options, handle);
+    if (status < 0) {
+        *error = errorOf(status);
+        return false;
+    }
+    bool otherReparsePoint = false;
+    *type = typeOf(*handle, size, &otherReparsePoint);
+    if (!otherReparsePoint) {
+        return true;
+    }
+    UNICODE_STRING text;
+    text.Buffer = const_cast<PWSTR>(name.c_str());
+    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
+    text.MaximumLength = text.Length;
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    IO_STATUS_BLOCK io;
+    HANDLE through = nullptr;
+    const NTSTATUS again =
+        ::NtCreateFile(&through, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io,
+                       nullptr, FILE_ATTRIBUTE_NORMAL, share, FILE_OPEN,
+                       options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    const bool same = again >= 0 && sameFile(*handle, through);
+    ::CloseHandle(*handle);
+    *handle = nullptr;
+    if (!same) {
+        if (again >= 0) {
+            ::CloseHandle(through);
+        }
+        *error = again >= 0 ? kErrorLinkOnTheWay : errorOf(again);
+        return false;
+    }
+    *handle = through;
+    return true;
+}
+
+// Marks the open entry for deletion; it goes when its last handle closes.
+std::uint32_t markDeleted(HANDLE handle) {
+    FILE_DISPOSITION_INFORMATION disposition;
+    disposition.DoDeleteFile = TRUE;
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = ::NtSetInformationFile(handle, &io, &disposition, sizeof disposition,
+                                                   FileDispositionInformation);
+    return status < 0 ? ::RtlNtStatusToDosError(status) : ERROR_SUCCESS;
+}
+
+// Renames the entry `fromName` itself (a link as the link) to `toName` in `to`.
+bool renameAt(const Directory& from, const NativeString& fromName, const Directory& to,
+              const NativeString& toName, bool replace, std::uint32_t* error) {
+    if (!usableName(fromName, error) || !usableName(toName, error)) {
+        return false;
+    }
+    HANDLE raw = nullptr;
+    // Written through, as MoveFileEx with MOVEFILE_WRITE_THROUGH opens its source.
+    const NTSTATUS opened = createRelative(handleOf(from), fromName, DELETE, kShareAll, FILE_OPEN,
+                                           FILE_OPEN_FOR_BACKUP_INTENT | FILE_WRITE_THROUGH, &raw);
+    if (opened < 0) {
+        *error = errorOf(opened);
+        return false;
+    }
+    ScopedHandle entry(raw);
+    const std::size_t bytes = toName.size() * sizeof(wchar_t);
+    // Never shorter than the structure itself, which the system checks first.
+    std::vector<char> buffer(std::max(sizeof(FILE_RENAME_INFORMATION),
+                                      offsetof(FILE_RENAME_INFORMATION, FileName) + bytes));
+    auto* rename = reinterpret_cast<FILE_RENAME_INFORMATION*>(buffer.data());
+    rename->ReplaceIfExists = replace ? TRUE : FALSE;
+    rename->RootDirectory = handleOf(to);
+    rename->FileNameLength = static_cast<ULONG>(bytes);
+    std::copy(toName.begin(), toName.end(), rename->FileName);
+    IO_STATUS_BLOCK io;
+    const NTSTATUS status = ::NtSetInformationFile(
+        entry.get(), &io, rename, static_cast<ULONG>(buffer.size()), FileRenameInformation);
+    if (status < 0) {
+        *error = errorOf(status);
+        return false;
+    }
+    return true;
+}
+
+// Creates the new file `name` in `directory` for writing, able to delete itself again.
+bool createFileAt(const Directory& directory, const NativeString& name, HANDLE* file,
+                  std::uint32_t* error) {
+    if (!usableName(name, error)) {
+        return false;
+    }
+    const NTSTATUS status =
+        createRelative(handleOf(directory), name, GENERIC_WRITE | DELETE, FILE_SHARE_READ,
+                       FILE_CREATE, FILE_NON_DIRECTORY_FILE, file);
+    if (status < 0) {
+        *error = errorOf(status);
+        return false;
+    }
+    return true;
+}
+
+// Flushes and closes a file of createFileAt, deleting it when anything failed.
+bool finishFileAt(HANDLE file, DWORD failure, std::uint32_t* error) {
+    if (failure == ERROR_SUCCESS && !::FlushFileBuffers(file)) {
+        failure = ::GetLastError();
+    }
+    if (failure != ERROR_SUCCESS) {
+        markDeleted(file);
+    }
+    if (!::CloseHandle(file) && failure == ERROR_SUCCESS) {
+        failure = ::GetLastError();
+    }
+    if (failure != ERROR_SUCCESS) {
+        *error = failure;
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+Directory::~Directory() {
+    close();
+}
+
+Directory::Directory(Directory&& other) noexcept : handle_(other.handle_) {
+    other.handle_ = kClosed;
+}
+
+Directory& Directory::operator=(Directory&& other) noexcept {
+    if (this != &other) {
+        close();
+        handle_ = other.handle_;
+        other.handle_ = kClosed;
+    }
+    return *this;
+}
+
+void Directory::close() {
+    if (handle_ != kClosed) {
+        ::CloseHandle(handleOf(handle_));
+        handle_ = kClosed;
+    }
+}
+
+bool Directory::open(const NativeString& path, std::uint32_t* error) {
+    close();
+    if (!usablePath(path, error)) {
+        return false;
+    }
+    HANDLE handle =
+        ::CreateFileW(path.c_str(), kDirectoryAccess, kShareAll, nullptr, OPEN_EXISTING,
+                      FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        *error = ::GetLastError();
+        return false;
+    }
+    const EntryType type = typeOf(handle, nullptr);
+    if (type != EntryType::Directory) {
+        ::CloseHandle(handle);
+        *error = type == EntryType::Link ? kErrorLinkOnTheWay : kErrorPathNotFound;
+        return false;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(handle);
+    return true;
+}
+
+bool Directory::openBelow(const Directory& parent, const NativeString& relative,
+                          std::uint32_t* error) {
+    close();
+    HANDLE current = nullptr;
+    if (!::DuplicateHandle(::GetCurrentProcess(), handleOf(parent), ::GetCurrentProcess(), &current,
+                           0, FALSE, DUPLICATE_SAME_ACCESS)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    std::size_t start = 0;
+    while (start < relative.size()) {
+        std::size_t slash = relative.find(L'/', start);
+        if (slash == NativeString::npos) {
+            slash = relative.size();
+        }
+        const NativeString name = relative.substr(start, slash - start);
+        start = slash + 1;
+        HANDLE next = nullptr;
+        EntryType type = EntryType::Missing;
+        const bool opened = openEntry(current, name, kDirectoryAccess, kShareAll,
+                                      FILE_OPEN_FOR_BACKUP_INTENT, &next, &type, error);
+        ::CloseHandle(current);
+        if (!opened) {
+            if (*error == ERROR_FILE_NOT_FOUND && start < relative.size()) {
+                *error = ERROR_PATH_NOT_FOUND;
+            }
+            return false;
+        }
+        if (type != EntryType::Directory) {
+            ::CloseHandle(next);
+            *error = type == EntryType::Link ? kErrorLinkOnTheWay : kErrorPathNotFound;
+            return false;
+        }
+        current = next;
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(current);
+    return true;
+}
+
+EntryType entryTypeAt(const Directory& directory, const NativeString& name, std::int64_t* size) {
+    if (size != nullptr) {
+        *size = -1;
+    }
+    HANDLE handle = nullptr;
+    EntryType type = EntryType::Missing;
+    std::uint32_t error = 0;
+    std::int64_t fileSize = -1;
+    if (!openEntry(handleOf(directory), name, 0, kShareAll, FILE_OPEN_FOR_BACKUP_INTENT, &handle,
+                   &type, &error, &fileSize)) {
+        return EntryType::Missing;
+    }
+    ::CloseHandle(handle);
+    if (size != nullptr && type == EntryType::File) {
+        *size = fileSize;
+    }
+    return type;
+}
+
+bool listDirectory(const Directory& directory, std::vector<DirectoryEntry>* entries,
+                   std::uint32_t* error) {
+    entries->clear();
+    std::vector<char> buffer(64 * 1024);
+    FILE_INFO_BY_HANDLE_CLASS kind = FileFullDirectoryRestartInfo;
+    for (;;) {
+        if (!::GetFileInformationByHandleEx(handleOf(directory), kind, buffer.data(),
+                                            static_cast<DWORD>(buffer.size()))) {
+            const DWORD failure = ::GetLastError();
+            if (failure == ERROR_NO_MORE_FILES) {
+                return true;
+            }
+            *error = failure;
+            return false;
+        }
+        kind = FileFullDirectoryInfo;
+        for (std::size_t offset = 0;;) {
+            const auto* info = reinterpret_cast<const FILE_FULL_DIR_INFO*>(buffer.data() + offset);
+            const NativeString name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+            if (name != L"." && name != L"..") {
+                DirectoryEntry entry;
+                entry.name = name;
+                entry.type = entryTypeAt(directory, name, &entry.size);
+                entries->push_back(entry);
+            }
+            if (info->NextEntryOffset == 0) {
+                break;
+            }
+            offset += info->NextEntryOffset;
+        }
+    }
+}
+
+bool createDirectoryAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
+    if (!usableName(name, error)) {
+        return false;
+    }
+    HANDLE handle = nullptr;
+    const NTSTATUS status = createRelative(handleOf(directory), name, FILE_LIST_DIRECTORY,
+                                           kShareAll, FILE_CREATE, FILE_DIRECTORY_FILE, &handle);
+    if (status < 0) {
+        *error = errorOf(status);
+        return false;
+    }
+    ::CloseHandle(handle);
+    return true;
+}
+
+bool renameNoReplaceAt(const Directory& from, const NativeString& fromName, const Directory& to,
+                       const NativeString& toName, std::uint32_t* error) {
+    return renameAt(from, fromName, to, toName, false, error);
+}
+
+bool replaceFileAt(const Directory& from, const NativeString& fromName, const Directory& to,
+                   const NativeString& toName, std::uint32_t* error) {
+    if (entryTypeAt(to, toName) == EntryType::Directory) {
+        *error = ERROR_ACCESS_DENIED;
+        return false;
+    }
+    return renameAt(from, fromName, to, toName, true, error);
+}
+
+bool deleteFileAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
+    HANDLE raw = nullptr;
+    EntryType type = EntryType::Missing;
+    if (!openEntry(handleOf(directory), name, DELETE, kShareAll, FILE_OPEN_FOR_BACKUP_INTENT, &raw,
+                   &type, error)) {
+        return false;
+    }
+    ScopedHandle entry(raw);
+    const std::uint32_t failure =
+        type == EntryType::Directory ? ERROR_ACCESS_DENIED : markDeleted(entry.get());
+    if (failure != ERROR_SUCCESS) {
+        *error = failure;
+        return false;
+    }
+    return true;
+}
+
+bool copyToNewFileAt(const Directory& from, const NativeString& fromName, const Directory& to,
+                     const NativeString& toName, std::uint32_t* error) {
+    SequentialFile source;
+    HANDLE file = nullptr;
+    if (!openFileAt(source, from, fromName, error) || !createFileAt(to, toName, &file, error)) {
+        return false;
+    }
+    constexpr std::size_t kBlock = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kBlock]);
+    DWORD failure = ERROR_SUCCESS;
+    for (;;) {
+        std::size_t got = 0;
+        std::uint32_t readError = 0;
+        if (!source.read(buffer.get(), kBlock, &got, &readError)) {
+            failure = readError;
+            break;
+        }
+        if (got == 0 || (failure = writeAll(file, buffer.get(), got)) != ERROR_SUCCESS) {
+            break;
+        }
+    }
+    return finishFileAt(file, failure, error);
+}
+
+bool writeNewFileAt(const Directory& directory, const NativeString& name, const void* data,
+                    std::size_t size, std::uint32_t* error, bool /*ownerOnly*/) {
+    HANDLE file = nullptr;
+    return createFileAt(directory, name, &file, error) &&
+           finishFileAt(file, writeAll(file, static_cast<const char*>(data), size), error);
+}
+
+bool removeDirectoryAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
+    HANDLE raw = nullptr;
+    EntryType type = EntryType::Missing;
+    if (!openEntry(handleOf(directory), name, DELETE, kShareAll, FILE_OPEN_FOR_BACKUP_INTENT, &raw,
+                   &type, error)) {
+        return false;
+    }
+    ScopedHandle entry(raw);
+    const std::uint32_t failure =
+        type != EntryType::Directory ? ERROR_DIRECTORY : markDeleted(entry.get());
+    if (failure != ERROR_SUCCESS) {
+        *error = failure;
+        return false;
+    }
+    return true;
+}
+
+bool removeTreeAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
+    HANDLE raw = nullptr;
+    EntryType type = EntryType::Missing;
+    if (!openEntry(handleOf(directory), name, DELETE | kDirectoryAccess, kShareAll,
+                   FILE_OPEN_FOR_BACKUP_INTENT, &raw, &type, error)) {
+        return false;
+    }
+    ScopedHandle entry(raw);
+    bool ok = true;
+    if (type == EntryType::Directory) {
+        Directory inside;
+        std::vector<DirectoryEntry> entries;
+        ok = inside.openBelow(directory, name, error) && listDirectory(inside, &entries, error);
+        for (const DirectoryEntry& child : entries) {
+            ok = removeTreeAt(inside, child.name, error) && ok;
+        }
+    }
+    const std::uint32_t failure = ok ? markDeleted(entry.get()) : ERROR_SUCCESS;
+    if (failure != ERROR_SUCCESS) {
+        *error = failure;
+        return false;
+    }
+    return ok;
+}
+
+bool openFileAt(SequentialFile& file, const Directory& directory, const NativeString& name,
+                std::uint32_t* error) {
+    file.close();
+    HANDLE handle = nullptr;
+    EntryType type = EntryType::Missing;
+    if (!openEntry(handleOf(directory), name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                   FILE_SEQUENTIAL_ONLY, &handle, &type, error)) {
+        return false;
+    }
+    if (type != EntryType::File) {
+        ::CloseHandle(handle);
+        *error = type == EntryType::Link ? kErrorLinkOnTheWay : ERROR_ACCESS_DENIED;
+        return false;
+    }
+    file.handle_ = reinterpret_cast<std::intptr_t>(handle);
+    return true;
+}
+
+bool flushDirectory(const Directory& directory, std::uint32_t* error) {
+    // As for a path: the renames of this layer are written through.
+    if (!directory.isOpen()) {
+        *error = ERROR_INVALID_HANDLE;
+        return false;
+    }
+    return true;
+}
+
+bool syncFileSystem(const Directory& directory, std::uint32_t* error) {
+    return flushDirectory(directory, error);
 }
 
 }  // namespace platform
