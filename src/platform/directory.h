@@ -48,6 +48,13 @@ private:
 
 enum class EntryType { Missing, File, Directory, Link, Other };
 
+// Windows: whether an entry of these file attributes and reparse tag is a link. Only a name
+// surrogate is (a symbolic link, a junction, a mount point); any other reparse point (a cloud
+// placeholder, a deduplicated or WOF-compressed file, an app execution alias) is an ordinary file
+// or directory, and a ".lnk" file is an ordinary file. Compiled on every platform so that it can
+// be tested.
+bool isLinkReparsePoint(std::uint32_t attributes, std::uint32_t tag);
+
 struct DirectoryEntry {
     NativeString name;
     EntryType type = EntryType::Missing;

@@ -1,5 +1,6 @@
 #include <cerrno>
 
+#include "directory.h"
 #include "platform.h"
 
 namespace platform {
@@ -45,6 +46,12 @@ std::uint32_t windowsErrorFromErrno(int errnoValue) {
         default:
             return 31;  // ERROR_GEN_FAILURE
     }
+}
+
+bool isLinkReparsePoint(std::uint32_t attributes, std::uint32_t tag) {
+    constexpr std::uint32_t kReparsePointAttribute = 0x400;  // FILE_ATTRIBUTE_REPARSE_POINT
+    constexpr std::uint32_t kNameSurrogateBit = 0x20000000;
+    return (attributes & kReparsePointAttribute) != 0 && (tag & kNameSurrogateBit) != 0;
 }
 
 }  // namespace platform

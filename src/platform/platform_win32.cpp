@@ -644,7 +644,7 @@ EntryType typeOf(HANDLE handle, std::int64_t* size, bool* otherReparsePoint = nu
         return EntryType::Other;
     }
     const bool reparse = (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-    if (reparse && IsReparseTagNameSurrogate(tag.ReparseTag)) {
+    if (isLinkReparsePoint(tag.FileAttributes, tag.ReparseTag)) {
         return EntryType::Link;
     }
     if (otherReparsePoint != nullptr) {

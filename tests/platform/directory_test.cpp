@@ -65,6 +65,10 @@ TEST_CASE(held_directory_does_every_operation_below_it) {
     CHECK(platform::entryTypeAt(root, native("sub"), &size) == EntryType::Directory);
     CHECK_EQ(size, -1);
     CHECK(platform::entryTypeAt(root, native("none")) == EntryType::Missing);
+    // A shortcut is a file like any other, whatever the shell makes of it.
+    REQUIRE(platform::writeNewFileAt(sub, native("game.lnk"), "L", 1, &error));
+    CHECK(platform::entryTypeAt(sub, native("game.lnk")) == EntryType::File);
+    CHECK(platform::deleteFileAt(sub, native("game.lnk"), &error));
     CHECK(platform::copyToNewFileAt(sub, native("a"), root, native("b"), &error));
     CHECK(!platform::copyToNewFileAt(root, native("sub"), root, native("c"), &error));
     CHECK_EQ(error, platform::kErrorAccessDenied);
@@ -84,6 +88,32 @@ TEST_CASE(held_directory_does_every_operation_below_it) {
         harness::row = bad;
         CHECK(!platform::createDirectoryAt(root, native(bad), &error));
         CHECK_EQ(error, platform::kErrorInvalidName);
+    }
+}
+
+// What counts as a link on Windows, by attributes and reparse tag.
+TEST_CASE(only_name_surrogates_are_links) {
+    constexpr std::uint32_t kReparse = 0x400;
+    constexpr std::uint32_t kDirectory = 0x10;
+    const struct {
+        const char* name;
+        std::uint32_t attributes;
+        std::uint32_t tag;
+        bool link;
+    } rows[] = {
+        {"symbolic link", kReparse, 0xA000000C, true},
+        {"junction or mount point", kReparse | kDirectory, 0xA0000003, true},
+        {"WSL symbolic link", kReparse, 0xA000001D, true},
+        {"cloud placeholder", kReparse | kDirectory, 0x9000601A, false},
+        {"deduplicated file", kReparse, 0x80000013, false},
+        {"WOF-compressed file", kReparse, 0x80000017, false},
+        {"app execution alias", kReparse, 0x8000001B, false},
+        {"surrogate tag without the attribute", kDirectory, 0xA0000003, false},
+        {"plain file", 0x20, 0, false},
+    };
+    for (const auto& row : rows) {
+        harness::row = row.name;
+        CHECK_EQ(platform::isLinkReparsePoint(row.attributes, row.tag), row.link);
     }
 }
 
