@@ -13,3 +13,8 @@
 // renamed (for instance when a directory stands at `path`; any earlier file then stays as it
 // was) or made durable.
 bool saveFileAtomically(const QString& path, const QByteArray& data);
+
+// The parts of a save that work on names alone, for a save done another way: a fresh
+// temporary name for `fileName`, and whether `entry` is one an earlier save of it left.
+QString temporaryNameFor(const QString& fileName);
+bool isTemporaryOf(const QString& entry, const QString& fileName);

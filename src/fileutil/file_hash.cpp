@@ -19,6 +19,12 @@ QByteArray hashFileSha256(const QString& path, QString& message) {
         message = windowsErrorText("Could not open", path, error);
         return {};
     }
+    return hashOpenFileSha256(file, path, message);
+}
+
+QByteArray hashOpenFileSha256(platform::SequentialFile& file, const QString& path,
+                              QString& message) {
+    std::uint32_t error = 0;
     platform::Sha256Provider provider;
     platform::HashStatus status = provider.open();
     if (status < 0) {

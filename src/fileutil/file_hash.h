@@ -10,5 +10,13 @@
 // content differs, with a message it means the file could not be hashed.
 QByteArray hashFileSha256(const QString& path, QString& message);
 
+namespace platform {
+class SequentialFile;
+}
+
+// The same for a file already open, read to its end; `path` only names it in messages.
+QByteArray hashOpenFileSha256(platform::SequentialFile& file, const QString& path,
+                              QString& message);
+
 // Plain byte comparison (not constant time: digests of public files are not secrets).
 bool digestsEqual(const QByteArray& a, const QByteArray& b);

@@ -18,3 +18,8 @@ platform::NativeString nativeFilePath(const QString& path);
 // `text` as an argument of a process this program starts, unchanged: UTF-16 on Windows, the
 // file system's encoding (the inverse of how this program's own arguments were read) elsewhere.
 platform::NativeString nativeArgument(const QString& text);
+
+// One name of a directory entry, as the OS layer takes it: unchanged, like nativeArgument.
+inline platform::NativeString nativeName(const QString& name) {
+    return nativeArgument(name);
+}

@@ -11,6 +11,7 @@
 #include "installation_lock.h"
 #include "launcher_start.h"
 #include "package_checks.h"
+#include "rooted_file_operations.h"
 #include "update_checks.h"
 
 namespace {
@@ -344,6 +345,7 @@ bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& 
 
 bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& verifier,
                          QString& message) {
-    return applyLauncherUpdate(request, verifier, systemFileOperations(), startUpdatedLauncher,
-                               message);
+    // The run works only below the installation and the staging, each held open.
+    RootedFileOperations files({request.installRoot, request.stagedRoot});
+    return applyLauncherUpdate(request, verifier, files, startUpdatedLauncher, message);
 }

@@ -189,7 +189,7 @@ void TestRepairProcess::durableBeforeEachStep() {
     QProcess traced;
     QVERIFY(underStrace(traced, s,
                         {"-y", "-o", dir.filePath("trace"), "-e",
-                         "trace=fdatasync,fsync,syncfs,rename,renameat2,unlink"}));
+                         "trace=fdatasync,fsync,syncfs,renameat,renameat2,unlinkat"}));
     QCOMPARE(traced.exitCode(), 0);
     const QString root = QFileInfo(s.root()).canonicalFilePath();
     const QString journal = root + "/.tavorin-repair-transaction.json";
@@ -204,14 +204,19 @@ void TestRepairProcess::durableBeforeEachStep() {
         }
         return qsizetype(-1);
     };
+    // Every call works relative to a directory held open: strace -y names it in <...>.
     const QString q = QRegularExpression::escape(journal);
-    const QString rootFsync = " fsync\\(\\d+<" + QRegularExpression::escape(root) + ">";
+    const QString atRoot = "\\d+<" + QRegularExpression::escape(root) + ">";
+    const QString name = QRegularExpression::escape(QFileInfo(journal).fileName());
     QList<qsizetype> order = {first(" fdatasync\\(\\d+<" + q + "\\.")};
-    order << first(" rename\\(\"" + q + "\\.[0-9a-f]{12}\", \"" + q + "\"", order.last());
-    order << first(rootFsync, order.last()) << first(" renameat2\\(", order.last());
-    order << first(" syncfs\\(", order.last()) << first(" unlink\\(\"" + q + "\"", order.last());
-    order << first(rootFsync, order.last())
-          << first(" unlink\\(\".*/\\.tavorin-backup/", order.last());
+    order << first(" renameat\\(" + atRoot + ", \"" + name + "\\.[0-9a-f]{12}\", " + atRoot +
+                       ", \"" + name + "\"",
+                   order.last());
+    order << first(" fsync\\(" + atRoot, order.last()) << first(" renameat2\\(", order.last());
+    order << first(" syncfs\\(", order.last())
+          << first(" unlinkat\\(" + atRoot + ", \"" + name + "\", 0\\)", order.last());
+    order << first(" fsync\\(" + atRoot, order.last())
+          << first(" unlinkat\\(\\d+<[^>]*/\\.tavorin-backup/", order.last());
     QVERIFY2(!order.contains(-1), qPrintable(QDebug::toString(order)));
     QCOMPARE(first(" renameat2\\(", order[4]), -1);  // nothing moved after the sync
 }
