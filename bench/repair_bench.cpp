@@ -167,7 +167,7 @@ int repair(const QString& planPath) {
     RepairPlan plan;
     int code = 21;
     QString message;
-    const bool verified = loadRepairPlan(planPath, verifier, plan, code, message) &&
+    const bool verified = loadRepairPlan(planPath, verifier, files, plan, code, message) &&
                           recoverInterruptedRepair(plan, files, message) &&
                           verifyRepairStaging(plan, files, message);
     const double verification = timer.nsecsElapsed() / 1e9;

@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFile>
 
+#include "file_operations.h"
 #include "native_path.h"
 #include "platform.h"
 #include "result_file.h"
@@ -29,7 +30,8 @@ std::vector<platform::NativeString> copyArguments(const QStringList& arguments) 
 }
 
 int relaunchFailed(const QString& planPath, int code, const QString& message) {
-    writeRepairResult(planPath, code, message);
+    // The first process runs with its user's rights: it writes by name, as its user could.
+    writeRepairResult(systemFileOperations(), planPath, code, message);
     return code;
 }
 

@@ -1,5 +1,7 @@
 #include "entry.h"
 
+#include <QFileInfo>
+
 #include "command_line.h"
 #include "elevation.h"
 #include "failure_log.h"
@@ -7,6 +9,7 @@
 #include "launcher_update.h"
 #include "parent_process.h"
 #include "result_file.h"
+#include "rooted_file_operations.h"
 #include "signature_verifier.h"
 #include "write_probe.h"
 
@@ -45,9 +48,13 @@ int runRepairMode(const QStringList& arguments) {
         return relaunchElevatedForRepair(arguments, planPath);
     }
     const SignatureVerifier verifier(false, nullptr);
+    // From here on, the result file included, the run works only below the plan's directory and
+    // the installation, each held open from now on: a directory swapped for a link later cannot
+    // carry a read or a write elsewhere.
+    RootedFileOperations files({QFileInfo(planPath).absolutePath(), installationRoot});
     QString message;
-    const int code = runGameRepair(planPath, verifier, message);
-    writeRepairResult(planPath, code, message);
+    const int code = runGameRepair(planPath, verifier, files, message);
+    writeRepairResult(files, planPath, code, message);
     if (code != kSuccess) {
         logRunFailure("game repair helper failed:", message);
     }

@@ -5,19 +5,20 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include "atomic_file.h"
 #include "failure_log.h"
+#include "file_operations.h"
 
 QString repairResultPath(const QString& planPath) {
     return QDir(QFileInfo(planPath).absolutePath()).absoluteFilePath(QStringLiteral("result.json"));
 }
 
-bool writeRepairResult(const QString& planPath, int code, const QString& message) {
+bool writeRepairResult(FileOperations& files, const QString& planPath, int code,
+                       const QString& message) {
     QJsonObject result;
     result.insert(QStringLiteral("schemaVersion"), 1);
     result.insert(QStringLiteral("ok"), code == 0);
     result.insert(QStringLiteral("errorCode"), code);
     result.insert(QStringLiteral("message"), reportedMessage(message));
-    return saveFileAtomically(repairResultPath(planPath),
-                              QJsonDocument(result).toJson(QJsonDocument::Compact));
+    return files.writeFile(repairResultPath(planPath),
+                           QJsonDocument(result).toJson(QJsonDocument::Compact));
 }

@@ -16,10 +16,15 @@ bool readFileCapped(const QString& path, qint64 cap, QByteArray& bytes) {
     if (!file.open(nativeFilePath(path), &error)) {
         return false;
     }
-    const qint64 size = info.size();
+    return readOpenFileCapped(file, info.size(), cap, bytes);
+}
+
+bool readOpenFileCapped(platform::SequentialFile& file, qint64 size, qint64 cap,
+                        QByteArray& bytes) {
     if (size <= 0 || size > cap) {
         return false;
     }
+    std::uint32_t error = 0;
     // One byte more than the size, so that a file that grew since is caught too.
     QByteArray content(size + 1, Qt::Uninitialized);
     qint64 total = 0;

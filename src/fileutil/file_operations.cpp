@@ -4,6 +4,7 @@
 #include <QFileInfo>
 
 #include "atomic_file.h"
+#include "capped_read.h"
 #include "file_hash.h"
 #include "native_path.h"
 #include "platform.h"
@@ -68,6 +69,10 @@ public:
 
     QByteArray hashSha256(const QString& path, QString& message) override {
         return hashFileSha256(path, message);
+    }
+
+    bool readFile(const QString& path, qint64 cap, QByteArray& bytes) override {
+        return readFileCapped(path, cap, bytes);
     }
 
     bool writeFile(const QString& path, const QByteArray& data) override {

@@ -44,6 +44,8 @@ public:
     virtual bool removeTree(const QString& path) = 0;
     // hashFileSha256: 32 bytes, or empty with `message` set.
     virtual QByteArray hashSha256(const QString& path, QString& message) = 0;
+    // readFileCapped: the whole regular file of 1 to `cap` bytes, never through a link.
+    virtual bool readFile(const QString& path, qint64 cap, QByteArray& bytes) = 0;
     // saveFileAtomically: the old or the new content, durably, never through a link.
     virtual bool writeFile(const QString& path, const QByteArray& data) = 0;
     // Makes the names in directory `path` durable.
@@ -76,6 +78,9 @@ public:
     bool removeTree(const QString& path) override { return target_.removeTree(path); }
     QByteArray hashSha256(const QString& path, QString& message) override {
         return target_.hashSha256(path, message);
+    }
+    bool readFile(const QString& path, qint64 cap, QByteArray& bytes) override {
+        return target_.readFile(path, cap, bytes);
     }
     bool writeFile(const QString& path, const QByteArray& data) override {
         return target_.writeFile(path, data);

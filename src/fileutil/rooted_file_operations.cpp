@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "atomic_file.h"
+#include "capped_read.h"
 #include "directory.h"
 #include "error_text.h"
 #include "file_hash.h"
@@ -223,6 +224,19 @@ QByteArray RootedFileOperations::hashSha256(const QString& path, QString& messag
         return {};
     }
     return hashOpenFileSha256(file, path, message);
+}
+
+bool RootedFileOperations::readFile(const QString& path, qint64 cap, QByteArray& bytes) {
+    Located at;
+    platform::Directory parent;
+    platform::SequentialFile file;
+    std::int64_t size = -1;
+    std::uint32_t error = 0;
+    return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
+           platform::entryTypeAt(parent, nativeName(at.last()), &size) ==
+               platform::EntryType::File &&
+           platform::openFileAt(file, parent, nativeName(at.last()), &error) &&
+           readOpenFileCapped(file, size, cap, bytes);
 }
 
 bool RootedFileOperations::writeFile(const QString& path, const QByteArray& data) {

@@ -36,6 +36,7 @@ public:
     bool removeDirectory(const QString& path) override;
     bool removeTree(const QString& path) override;
     QByteArray hashSha256(const QString& path, QString& message) override;
+    bool readFile(const QString& path, qint64 cap, QByteArray& bytes) override;
     bool writeFile(const QString& path, const QByteArray& data) override;
     bool flushDirectory(const QString& path) override;
     bool syncFileSystem(const QString& path) override;

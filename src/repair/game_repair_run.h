@@ -10,7 +10,6 @@ class SignatureVerifier;
 // with `message` holding the failing step's sentence. On success `message` is untouched.
 // A refused plan or manifest leaves any journal of an earlier repair alone; recovery runs before
 // staging verification, so an interrupted repair is undone even when the new staging is bad.
-int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, QString& message);
-// The same over other file operations (tests).
+// Every file is read and written through `files`.
 int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, FileOperations& files,
                   QString& message);

@@ -7,6 +7,7 @@
 #include <QSet>
 
 #include "capped_read.h"
+#include "file_operations.h"
 #include "path_rules.h"
 #include "signature_verifier.h"
 
@@ -20,14 +21,15 @@ bool isLinkOrJunction(const QFileInfo& info) {
     return info.isSymLink() || info.isJunction();
 }
 
-bool readPlanDocument(const QString& planPath, RepairPlan& plan, QString& message) {
+bool readPlanDocument(const QString& planPath, FileOperations& files, RepairPlan& plan,
+                      QString& message) {
     const QFileInfo planInfo(planPath);
     if (planInfo.isRelative() || !planInfo.isFile() || isLinkOrJunction(planInfo)) {
         message = QStringLiteral("The game repair plan path is invalid.");
         return false;
     }
     QByteArray bytes;
-    if (!readFileCapped(planInfo.absoluteFilePath(), kMaxPlanBytes, bytes)) {
+    if (!files.readFile(planInfo.absoluteFilePath(), kMaxPlanBytes, bytes)) {
         message = QStringLiteral("The game repair plan could not be read safely.");
         return false;
     }
@@ -40,7 +42,7 @@ bool readPlanDocument(const QString& planPath, RepairPlan& plan, QString& messag
     plan.stagingRoot = planInfo.absolutePath();
     plan.stagedFilesRoot = QDir(plan.stagingRoot).absoluteFilePath(QStringLiteral("files"));
 
-    const QJsonArray files = document.value(QStringLiteral("files")).toArray();
+    const QJsonArray listed = document.value(QStringLiteral("files")).toArray();
     const bool rootAccepted = resolveInstallationRoot(
         document.value(QStringLiteral("installationRoot")).toString(), plan);
     plan.manifestId = document.value(QStringLiteral("manifestId")).toString();
@@ -51,12 +53,12 @@ bool readPlanDocument(const QString& planPath, RepairPlan& plan, QString& messag
     if (schemaVersion != 1 || !rootAccepted || !QFileInfo(plan.stagedFilesRoot).isDir() ||
         plan.manifestId.isEmpty() || plan.gameId.isEmpty() ||
         (plan.channel != QLatin1String("stable") && plan.channel != QLatin1String("preview")) ||
-        plan.generation < 1 || files.isEmpty() || files.size() > kMaxFiles) {
+        plan.generation < 1 || listed.isEmpty() || listed.size() > kMaxFiles) {
         message = QStringLiteral("The game repair plan contains invalid metadata.");
         return false;
     }
     QSet<QString> folded;
-    for (const QJsonValue& value : files) {
+    for (const QJsonValue& value : listed) {
         const QString path = value.toString();
         const QString key = path.toCaseFolded();
         if (!isSafeRelativePath(path) || folded.contains(key)) {
@@ -91,13 +93,13 @@ bool resolveInstallationRoot(const QString& text, RepairPlan& plan) {
     }
 }
 
-bool loadRepairPlan(const QString& planPath, const SignatureVerifier& verifier, RepairPlan& plan,
-                    int& errorCode, QString& message) {
-    if (!readPlanDocument(planPath, plan, message)) {
+bool loadRepairPlan(const QString& planPath, const SignatureVerifier& verifier,
+                    FileOperations& files, RepairPlan& plan, int& errorCode, QString& message) {
+    if (!readPlanDocument(planPath, files, plan, message)) {
         return false;
     }
     QByteArray envelope;
-    if (!readFileCapped(QDir(plan.stagingRoot).absoluteFilePath(kEnvelopeName),
+    if (!files.readFile(QDir(plan.stagingRoot).absoluteFilePath(kEnvelopeName),
                         SignatureVerifier::kMaxEnvelopeBytes, envelope)) {
         errorCode = 22;
         message = QStringLiteral("The signed game manifest could not be read.");

@@ -6,6 +6,7 @@
 
 #include "manifest_file.h"
 
+class FileOperations;
 class SignatureVerifier;
 
 // The record of one repair run: filled by loadRepairPlan (and parseGameManifest), read-only
@@ -23,11 +24,11 @@ struct RepairPlan {
 };
 
 // Reads the plan at `planPath` (absolute), checks it, then reads the signed manifest envelope
-// beside it, has `verifier` verify it and hands the payload to parseGameManifest. On failure
-// sets `message`; `errorCode` becomes 22 for a failure from the envelope on and is left alone
-// before that (the run presets 21). Changes nothing on disk.
-bool loadRepairPlan(const QString& planPath, const SignatureVerifier& verifier, RepairPlan& plan,
-                    int& errorCode, QString& message);
+// beside it (both through `files`), has `verifier` verify it and hands the payload to
+// parseGameManifest. On failure sets `message`; `errorCode` becomes 22 for a failure from the
+// envelope on and is left alone before that (the run presets 21). Changes nothing on disk.
+bool loadRepairPlan(const QString& planPath, const SignatureVerifier& verifier,
+                    FileOperations& files, RepairPlan& plan, int& errorCode, QString& message);
 
 // Accepts an absolute installation root whose existing ancestors (the root itself included) are
 // real directories, none a link; parts that do not exist yet are passed over. Stores the cleaned

@@ -16,9 +16,10 @@ namespace {
 constexpr qint64 kMaxJournalBytes = 1048576;
 constexpr qsizetype kMaxEntries = 20000;
 
-bool readJournalEntries(const QString& journalPath, QJsonArray& entries, QString& message) {
+bool readJournalEntries(const QString& journalPath, FileOperations& files, QJsonArray& entries,
+                        QString& message) {
     QByteArray bytes;
-    if (!readFileCapped(journalPath, kMaxJournalBytes, bytes)) {
+    if (!files.readFile(journalPath, kMaxJournalBytes, bytes)) {
         message = QStringLiteral("An interrupted game repair journal could not be read safely.");
         return false;
     }
@@ -73,7 +74,7 @@ bool recoverInterruptedRepair(const RepairPlan& plan, FileOperations& files, QSt
         return true;
     }
     QJsonArray entries;
-    if (!readJournalEntries(journalPath, entries, message)) {
+    if (!readJournalEntries(journalPath, files, entries, message)) {
         return false;
     }
     for (qsizetype i = entries.size() - 1; i >= 0; --i) {

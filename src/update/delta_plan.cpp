@@ -6,6 +6,7 @@
 #include <QSet>
 
 #include "capped_read.h"
+#include "file_operations.h"
 #include "path_rules.h"
 
 namespace {
@@ -63,9 +64,9 @@ bool readUpdateInventory(const QJsonArray& elements, QList<ManifestFile>& files,
 }
 
 bool loadDeltaPlan(const QString& planPath, const QString& fromVersion, const QString& version,
-                   DeltaPlan& plan, QString& message) {
+                   FileOperations& files, DeltaPlan& plan, QString& message) {
     QByteArray bytes;
-    if (!readFileCapped(planPath, kMaxPlanBytes, bytes)) {
+    if (!files.readFile(planPath, kMaxPlanBytes, bytes)) {
         message = QStringLiteral("Launcher delta plan is missing or too large.");
         return false;
     }

@@ -8,6 +8,8 @@
 
 #include "manifest_file.h"
 
+class FileOperations;
+
 // The most files a launcher's target inventory may list.
 inline constexpr qsizetype kMaxInventoryFiles = 20000;
 
@@ -21,10 +23,10 @@ struct DeltaPlan {
     QStringList remove;
 };
 
-// Reads and checks the plan at `planPath` against the two versions of the command line. False
-// with `message` set, and `plan` unchanged, at the first rule it breaks.
+// Reads (through `files`) and checks the plan at `planPath` against the two versions of the command
+// line. False with `message` set, and `plan` unchanged, at the first rule it breaks.
 bool loadDeltaPlan(const QString& planPath, const QString& fromVersion, const QString& version,
-                   DeltaPlan& plan, QString& message);
+                   FileOperations& files, DeltaPlan& plan, QString& message);
 
 // Reads the elements of a target inventory, as a delta plan and a signed release list it: each
 // an object of a safe path, a size and a digest, 2147483648 bytes in all, no path twice after

@@ -57,7 +57,7 @@ bool loadStagedRelease(const QString& stagedRoot, const QString& version,
     // as no envelope at all, and is refused in its words.
     QByteArray envelope;
     if (!files.hasLinkAlong(stagedRoot, kReleaseEnvelopeName)) {
-        readFileCapped(path, SignatureVerifier::kMaxEnvelopeBytes, envelope);
+        files.readFile(path, SignatureVerifier::kMaxEnvelopeBytes, envelope);
     }
     QByteArray payload;
     QString keyId;

@@ -20,7 +20,7 @@ bool checkDelta(const UpdateRequest& request, const ReleaseManifest* release, Fi
         return false;
     }
     DeltaPlan& plan = work.plan;
-    if (!loadDeltaPlan(request.deltaPlanPath, request.fromVersion, request.version, plan,
+    if (!loadDeltaPlan(request.deltaPlanPath, request.fromVersion, request.version, files, plan,
                        message) ||
         (release != nullptr && !deltaPlanMatchesRelease(plan, *release, message)) ||
         !verifyDeltaStaging(request.stagedRoot, plan, files, message) ||

@@ -5,6 +5,7 @@
 
 #include "failure_log.h"
 #include "file_fixtures.h"
+#include "file_operations.h"
 #include "parent_process.h"
 #include "process_harness.h"
 #include "result_file.h"
@@ -73,7 +74,7 @@ void TestApp::repairResult() {
     const QString plan = dir.filePath(QStringLiteral("plan.json"));
     QVERIFY(testsupport::writeFile(dir.filePath(QStringLiteral("result.json")),
                                    "an older, longer result"));
-    QVERIFY(writeRepairResult(plan, code, message));
+    QVERIFY(writeRepairResult(systemFileOperations(), plan, code, message));
     QCOMPARE(testsupport::readFile(dir.filePath(QStringLiteral("result.json"))), expected);
     QCOMPARE(testsupport::entriesOf(dir.path()), QStringList{QStringLiteral("result.json")});
 }
@@ -83,7 +84,8 @@ void TestApp::repairResultBesideRelativePlan() {
     QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("plans")));
     const QString previous = QDir::currentPath();
     QVERIFY(QDir::setCurrent(dir.path()));
-    const bool written = writeRepairResult(QStringLiteral("plans/p.json"), 21, QStringLiteral("x"));
+    const bool written = writeRepairResult(systemFileOperations(), QStringLiteral("plans/p.json"),
+                                           21, QStringLiteral("x"));
     QDir::setCurrent(previous);
     QVERIFY(written);
     QVERIFY(QFileInfo(dir.filePath(QStringLiteral("plans/result.json"))).isFile());

@@ -193,7 +193,9 @@ void TestRepair::rules() {
     if (relative) {
         QDir::setCurrent(dir.path());
     }
-    QCOMPARE(runGameRepair(relative ? kRelativeStaging : s.planPath(), verifier, got), code);
+    QCOMPARE(runGameRepair(relative ? kRelativeStaging : s.planPath(), verifier,
+                           systemFileOperations(), got),
+             code);
     QCOMPARE(got, message);
     QCOMPARE(testsupport::fileTree(s.path("outside")), outside);
     if (code == 0) {
@@ -274,10 +276,11 @@ void TestRepair::failureAtEveryStep() {
                              where);
                 }
                 message.clear();
-                QCOMPARE(runGameRepair(s.planPath(), verifier, message), 23);
+                QCOMPARE(runGameRepair(s.planPath(), verifier, systemFileOperations(), message),
+                         23);
                 QVERIFY2(testsupport::fileTree(s.root()) == after, where);
                 QVERIFY(s.spoilStaging(false));
-                QCOMPARE(runGameRepair(s.planPath(), verifier, message), 0);
+                QCOMPARE(runGameRepair(s.planPath(), verifier, systemFileOperations(), message), 0);
                 QVERIFY2(testsupport::fileTree(s.root(), false) == s.repaired(), where);
                 ++scenarios;
             }

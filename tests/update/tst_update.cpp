@@ -269,7 +269,8 @@ void TestUpdate::deltaPlanRules() {
     DeltaPlan loaded;
     loaded.toVersion = "unchanged";
     QString got;
-    QCOMPARE(loadDeltaPlan(path, "v1.0", "v2.0", loaded, got), message.isEmpty());
+    QCOMPARE(loadDeltaPlan(path, "v1.0", "v2.0", systemFileOperations(), loaded, got),
+             message.isEmpty());
     QCOMPARE(got, message);
     if (message.isEmpty()) {
         QCOMPARE(loaded.replace.mid(0, 2),
@@ -492,7 +493,7 @@ void TestUpdate::removedPathStates() {
                 testsupport::writeTree(s.root, s.after(false)) && prepare(s, request, state.setup));
         DeltaPlan plan;
         QString message;
-        QVERIFY(loadDeltaPlan(s.planPath(), "1.0", "2.0", plan, message));
+        QVERIFY(loadDeltaPlan(s.planPath(), "1.0", "2.0", systemFileOperations(), plan, message));
         plan.remove = QStringList{state.removed};
         QCOMPARE(verifyDeltaResult(s.root, plan, systemFileOperations(), message), state.passes);
         QCOMPARE(message, state.passes
