@@ -1,22 +1,25 @@
 #include "capped_read.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonDocument>
 
+#include "directory.h"
 #include "native_path.h"
 #include "platform.h"
 
 bool readFileCapped(const QString& path, qint64 cap, QByteArray& bytes) {
-    const QFileInfo info(path);
-    if (info.isSymLink() || info.isJunction()) {
-        return false;
-    }
+    // The name is opened from its directory and never followed: a link at it is refused.
+    const QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    platform::Directory parent;
     platform::SequentialFile file;
+    std::int64_t size = -1;
     std::uint32_t error = 0;
-    if (!file.open(nativeFilePath(path), &error)) {
-        return false;
-    }
-    return readOpenFileCapped(file, info.size(), cap, bytes);
+    return !path.contains(QChar(0)) && parent.open(nativeFilePath(info.absolutePath()), &error) &&
+           platform::entryTypeAt(parent, nativeName(info.fileName()), &size) ==
+               platform::EntryType::File &&
+           platform::openFileAt(file, parent, nativeName(info.fileName()), &error) &&
+           readOpenFileCapped(file, size, cap, bytes);
 }
 
 bool readOpenFileCapped(platform::SequentialFile& file, qint64 size, qint64 cap,

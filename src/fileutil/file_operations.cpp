@@ -5,6 +5,7 @@
 
 #include "atomic_file.h"
 #include "capped_read.h"
+#include "directory.h"
 #include "file_hash.h"
 #include "native_path.h"
 #include "platform.h"
@@ -23,8 +24,7 @@ public:
     }
 
     bool isDirectory(const QString& path) override {
-        const QFileInfo info(path);
-        return info.isDir() && !info.isSymLink() && !info.isJunction();
+        return entryTypeOf(path) == platform::EntryType::Directory;
     }
 
     bool hasLinkAlong(const QString& root, const QString& relativePath) override {
@@ -60,11 +60,22 @@ public:
         return platform::deleteFile(nativeFilePath(path), &error);
     }
 
-    bool removeDirectory(const QString& path) override { return QDir().rmdir(path); }
+    bool removeDirectory(const QString& path) override {
+        platform::Directory parent;
+        std::uint32_t error = 0;
+        const QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+        return parent.open(nativeFilePath(info.absolutePath()), &error) &&
+               platform::removeDirectoryAt(parent, nativeName(info.fileName()), &error);
+    }
 
     bool removeTree(const QString& path) override {
-        // QDir removes a link it meets as an entry and never descends into it.
-        return QDir(path).removeRecursively();
+        // By handles from its directory on: a link met anywhere goes as an entry, never entered.
+        platform::Directory parent;
+        std::uint32_t error = 0;
+        const QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+        return (parent.open(nativeFilePath(info.absolutePath()), &error) &&
+                platform::removeTreeAt(parent, nativeName(info.fileName()), &error)) ||
+               error == platform::kErrorFileNotFound;
     }
 
     QByteArray hashSha256(const QString& path, QString& message) override {

@@ -39,8 +39,8 @@ public:
     virtual bool remove(const QString& path) = 0;
     // Removes the directory at `path` if it is empty.
     virtual bool removeDirectory(const QString& path) = 0;
-    // Removes the directory at `path` and everything in it; links inside are removed, not
-    // followed.
+    // Removes the directory at `path` and everything in it, by handles; links inside are
+    // removed, not followed. True when nothing stands there.
     virtual bool removeTree(const QString& path) = 0;
     // hashFileSha256: 32 bytes, or empty with `message` set.
     virtual QByteArray hashSha256(const QString& path, QString& message) = 0;

@@ -210,7 +210,8 @@ bool RootedFileOperations::removeTree(const QString& path) {
     platform::Directory parent;
     std::uint32_t error = 0;
     return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
-           platform::removeTreeAt(parent, nativeName(at.last()), &error);
+           (platform::removeTreeAt(parent, nativeName(at.last()), &error) ||
+            error == platform::kErrorFileNotFound);
 }
 
 QByteArray RootedFileOperations::hashSha256(const QString& path, QString& message) {

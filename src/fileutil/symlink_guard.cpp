@@ -4,40 +4,60 @@
 #include <QFileInfo>
 #include <QStringList>
 
-namespace {
+#include "native_path.h"
 
-// A dangling link counts too: whoever planted it can point it anywhere before we write.
-bool isLink(const QString& path) {
-    const QFileInfo info(path);
-    return info.isSymLink() || info.isJunction();
+platform::EntryType entryTypeOf(const QString& path, qint64* size) {
+    if (size != nullptr) {
+        *size = -1;
+    }
+    const QFileInfo info(QDir::cleanPath(QFileInfo(path).absoluteFilePath()));
+    if (path.contains(QChar(0))) {
+        return platform::EntryType::Missing;
+    }
+    // The top of a volume has no name of its own to look at, and is no link.
+    if (info.fileName().isEmpty()) {
+        return info.isDir() ? platform::EntryType::Directory : platform::EntryType::Missing;
+    }
+    platform::Directory parent;
+    std::uint32_t error = 0;
+    std::int64_t found = -1;
+    if (!parent.open(nativeFilePath(info.absolutePath()), &error)) {
+        return platform::EntryType::Missing;
+    }
+    const platform::EntryType type =
+        platform::entryTypeAt(parent, nativeName(info.fileName()), &found);
+    if (size != nullptr) {
+        *size = found;
+    }
+    return type;
 }
 
-}  // namespace
-
 bool hasSymbolicLinkAlong(const QString& root, const QString& relativePath) {
-    // Qt refuses to look at a name holding a NUL and would report no link; such a path cannot be
-    // checked, so it counts as unsafe.
+    // Such a name cannot be examined, and counts as unsafe.
     if (root.contains(QChar(0)) || relativePath.contains(QChar(0))) {
         return true;
     }
-    // Cleaned, because a trailing separator would make the link test look through the link.
-    const QString cleanRoot = QDir::cleanPath(root);
-    if (isLink(cleanRoot)) {
+    const QString cleanRoot = QDir::cleanPath(QFileInfo(root).absoluteFilePath());
+    if (entryTypeOf(cleanRoot) == platform::EntryType::Link) {
         return true;
     }
-    // Each prefix by appending, not by cleaning again: the root is clean and the segments come
-    // from a path that isSafeRelativePath accepted.
-    QString current = QFileInfo(cleanRoot).absoluteFilePath();
-    if (!current.endsWith(QLatin1Char('/'))) {
-        current += QLatin1Char('/');
+    platform::Directory current;
+    std::uint32_t error = 0;
+    if (!current.open(nativeFilePath(cleanRoot), &error)) {
+        return false;
     }
-    const QStringList segments = relativePath.split(QLatin1Char('/'));
-    for (qsizetype i = 0; i < segments.size(); ++i) {
-        current += segments.at(i);
-        if (isLink(current)) {
+    for (const QString& segment : relativePath.split(QLatin1Char('/'))) {
+        const platform::EntryType type = platform::entryTypeAt(current, nativeName(segment));
+        if (type == platform::EntryType::Link) {
             return true;
         }
-        current += QLatin1Char('/');
+        platform::Directory next;
+        if (type != platform::EntryType::Directory ||
+            !next.openBelow(current, nativeName(segment), &error)) {
+            // Swapped for a link since it was looked at, or nothing more to examine.
+            return type == platform::EntryType::Directory && error == platform::kErrorLinkOnTheWay;
+        }
+        current = std::move(next);
     }
     return false;
 }

@@ -59,6 +59,7 @@ struct DirectoryEntry {
     NativeString name;
     EntryType type = EntryType::Missing;
     std::int64_t size = -1;  // of a regular file; -1 for anything else
+    bool hidden = false;     // POSIX: the name begins with a dot; Windows: the hidden attribute
 };
 
 // What stands at `name` in `directory`, the link itself when it is one; `size`, when given,

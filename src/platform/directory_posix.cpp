@@ -245,6 +245,7 @@ bool listDirectory(const Directory& directory, std::vector<DirectoryEntry>* entr
             DirectoryEntry found;
             found.name = entry->d_name;
             found.type = entryTypeAt(directory, found.name, &found.size);
+            found.hidden = found.name[0] == '.';
             entries->push_back(found);
         }
         errno = 0;

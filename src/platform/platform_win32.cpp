@@ -926,6 +926,7 @@ bool listDirectory(const Directory& directory, std::vector<DirectoryEntry>* entr
                 DirectoryEntry entry;
                 entry.name = name;
                 entry.type = entryTypeAt(directory, name, &entry.size);
+                entry.hidden = (info->FileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
                 entries->push_back(entry);
             }
             if (info->NextEntryOffset == 0) {

@@ -10,6 +10,7 @@
 #include "file_operations.h"
 #include "path_rules.h"
 #include "signature_verifier.h"
+#include "symlink_guard.h"
 
 namespace {
 
@@ -17,14 +18,10 @@ constexpr qint64 kMaxPlanBytes = 1048576;
 constexpr qsizetype kMaxFiles = 20000;
 const QString kEnvelopeName = QStringLiteral("manifest.envelope.json");
 
-bool isLinkOrJunction(const QFileInfo& info) {
-    return info.isSymLink() || info.isJunction();
-}
-
 bool readPlanDocument(const QString& planPath, FileOperations& files, RepairPlan& plan,
                       QString& message) {
     const QFileInfo planInfo(planPath);
-    if (planInfo.isRelative() || !planInfo.isFile() || isLinkOrJunction(planInfo)) {
+    if (planInfo.isRelative() || entryTypeOf(planInfo.filePath()) != platform::EntryType::File) {
         message = QStringLiteral("The game repair plan path is invalid.");
         return false;
     }
@@ -80,12 +77,12 @@ bool resolveInstallationRoot(const QString& text, RepairPlan& plan) {
     plan.installationRoot = QDir::cleanPath(QFileInfo(text).absoluteFilePath());
     QString current = plan.installationRoot;
     for (;;) {
-        const QFileInfo info(current);
         // A dangling link does not "exist", but it is a link all the same.
-        if ((info.exists() || isLinkOrJunction(info)) &&
-            (!info.isDir() || isLinkOrJunction(info))) {
+        const platform::EntryType type = entryTypeOf(current);
+        if (type != platform::EntryType::Missing && type != platform::EntryType::Directory) {
             return false;
         }
+        const QFileInfo info(current);
         if (info.absoluteFilePath() == info.absolutePath()) {
             return true;
         }

@@ -1,7 +1,7 @@
 #include "package_checks.h"
 
 #include <QDir>
-#include <QDirIterator>
+#include <QFile>
 #include <QFileInfo>
 #include <QHash>
 #include <QSet>
@@ -10,8 +10,10 @@
 
 #include "file_hash.h"
 #include "file_operations.h"
+#include "native_path.h"
 #include "path_rules.h"
 #include "release_manifest.h"
+#include "symlink_guard.h"
 
 namespace {
 
@@ -19,35 +21,79 @@ constexpr qsizetype kMaxPackageFiles = 20000;
 constexpr qint64 kMaxPackageBytes = 2147483648LL;
 const QString kPlanFileName = QStringLiteral("launcher-update-plan.json");
 
-bool isLink(const QFileInfo& info) {
-    return info.isSymLink() || info.isJunction();
-}
+// One entry of the staging walk.
+struct StagedEntry {
+    bool isFile = false;
+    qint64 size = -1;
+};
 
-// Visits every entry under `stagedRoot`, files and directories, with its relative path ("/"
-// separators); false at the first link (the root itself included) or unsafe path. Dangling links
-// are listed too (as system entries): a link is refused whether its target exists or not. Other
-// system entries (FIFOs, devices) and hidden ones are passed over, as if not there.
-bool walkStaging(const QString& stagedRoot,
-                 const std::function<bool(const QFileInfo&, const QString&)>& visit) {
-    if (isLink(QFileInfo(QDir::cleanPath(stagedRoot)))) {
-        return false;
+// Visits every entry below `directory` (the staged root's `prefix`), files and directories,
+// depth first, by handles.
+bool walkBelow(const platform::Directory& directory, const QString& prefix,
+               const std::function<bool(const StagedEntry&, const QString&)>& visit,
+               bool& stopped) {
+    std::vector<platform::DirectoryEntry> entries;
+    std::uint32_t error = 0;
+    if (!platform::listDirectory(directory, &entries, &error)) {
+        return true;
     }
-    const QDir root(stagedRoot);
-    QDirIterator it(stagedRoot, QDir::Dirs | QDir::Files | QDir::System | QDir::NoDotAndDotDot,
-                    QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        it.next();
-        const QFileInfo info = it.fileInfo();
-        const QString relative =
-            root.relativeFilePath(info.filePath()).replace(QLatin1Char('\\'), QLatin1Char('/'));
-        if (isLink(info) || !isSafeRelativePath(relative)) {
+    for (const platform::DirectoryEntry& entry : entries) {
+#ifdef Q_OS_WIN
+        const QString name = QString::fromStdWString(entry.name);
+#else
+        const QString name = QFile::decodeName(entry.name.c_str());
+#endif
+        const QString relative = prefix.isEmpty() ? name : prefix + QLatin1Char('/') + name;
+        if (entry.hidden) {
+            continue;
+        }
+        if (entry.type == platform::EntryType::Link || !isSafeRelativePath(relative)) {
             return false;
         }
-        if ((info.isFile() || info.isDir()) && !visit(info, relative)) {
+        const bool isDirectory = entry.type == platform::EntryType::Directory;
+        if (entry.type != platform::EntryType::File && !isDirectory) {
+            continue;
+        }
+        if (!visit(StagedEntry{!isDirectory, entry.size}, relative)) {
+            stopped = true;
+            return true;
+        }
+        platform::Directory below;
+        if (!isDirectory) {
+            continue;
+        }
+        if (!below.openBelow(directory, entry.name, &error)) {
+            // Swapped for a link since it was listed.
+            if (error == platform::kErrorLinkOnTheWay) {
+                return false;
+            }
+            continue;
+        }
+        if (!walkBelow(below, relative, visit, stopped)) {
+            return false;
+        }
+        if (stopped) {
             return true;
         }
     }
     return true;
+}
+
+// Visits every entry under `stagedRoot`, files and directories, with its relative path ("/"
+// separators); false at the first link (the root itself included) or unsafe path. Dangling links
+// count too: a link is refused whether its target exists or not. Other entries (FIFOs, devices)
+// and hidden ones are passed over, as if not there. The walk goes by handles from the root down,
+// so a directory swapped for a link while it runs is never entered.
+bool walkStaging(const QString& stagedRoot,
+                 const std::function<bool(const StagedEntry&, const QString&)>& visit) {
+    if (entryTypeOf(stagedRoot) == platform::EntryType::Link) {
+        return false;
+    }
+    platform::Directory root;
+    std::uint32_t error = 0;
+    bool stopped = false;
+    return !root.open(nativeFilePath(QDir::cleanPath(stagedRoot)), &error) ||
+           walkBelow(root, QString(), visit, stopped);
 }
 
 QSet<QString> foldedSet(const QStringList& paths) {
@@ -64,19 +110,20 @@ bool scanFullPackage(const QString& stagedRoot, QStringList& packageFiles, QStri
     QStringList found;
     qint64 total = 0;
     QString failure;
-    const bool safe = walkStaging(stagedRoot, [&](const QFileInfo& info, const QString& relative) {
-        if (!info.isFile() || relative == kReleaseEnvelopeName) {
+    const bool safe =
+        walkStaging(stagedRoot, [&](const StagedEntry& entry, const QString& relative) {
+            if (!entry.isFile || relative == kReleaseEnvelopeName) {
+                return true;
+            }
+            if (found.size() >= kMaxPackageFiles || entry.size < 0 ||
+                entry.size > kMaxPackageBytes - total) {
+                failure = QStringLiteral("Launcher update package is too large.");
+                return false;
+            }
+            found.append(relative);
+            total += entry.size;
             return true;
-        }
-        if (found.size() >= kMaxPackageFiles || info.size() < 0 ||
-            info.size() > kMaxPackageBytes - total) {
-            failure = QStringLiteral("Launcher update package is too large.");
-            return false;
-        }
-        found.append(relative);
-        total += info.size();
-        return true;
-    });
+        });
     if (!safe) {
         message = QStringLiteral("Launcher update package contains an unsafe path.");
         return false;
@@ -99,15 +146,16 @@ bool verifyDeltaStaging(const QString& stagedRoot, const DeltaPlan& plan, FileOp
     const QSet<QString> replaced = foldedSet(plan.replace);
     QSet<QString> seen;
     bool expected = true;
-    const bool safe = walkStaging(stagedRoot, [&](const QFileInfo& info, const QString& relative) {
-        if (!info.isFile() || relative == kPlanFileName || relative == kReleaseEnvelopeName) {
-            return true;
-        }
-        const QString folded = relative.toCaseFolded();
-        expected = replaced.contains(folded) && !seen.contains(folded);
-        seen.insert(folded);
-        return expected;
-    });
+    const bool safe =
+        walkStaging(stagedRoot, [&](const StagedEntry& entry, const QString& relative) {
+            if (!entry.isFile || relative == kPlanFileName || relative == kReleaseEnvelopeName) {
+                return true;
+            }
+            const QString folded = relative.toCaseFolded();
+            expected = replaced.contains(folded) && !seen.contains(folded);
+            seen.insert(folded);
+            return expected;
+        });
     if (!safe) {
         message = QStringLiteral("Launcher delta staging contains an unsafe path.");
         return false;
@@ -149,9 +197,11 @@ bool verifyDeltaResult(const QString& installRoot, const DeltaPlan& plan, FileOp
         }
     }
     for (const QString& removed : plan.remove) {
-        const QFileInfo info(QDir(installRoot).absoluteFilePath(removed));
-        bool stays = isLink(info) || (info.exists() && !info.isDir());
-        if (!stays && info.isDir()) {
+        // A link, dangling or not, is an entry of its own and no directory.
+        const QString path = QDir(installRoot).absoluteFilePath(removed);
+        const bool directory = files.isDirectory(path);
+        bool stays = !directory && files.exists(path);
+        if (directory) {
             // A directory the delta removes may stay only while it holds files of the new
             // launcher.
             const QString prefix = removed.toCaseFolded() + QLatin1Char('/');
