@@ -216,15 +216,11 @@ private slots:
             user.waitForFinished();
             QVERIFY(result.finished);
             ++runs;
-            if (qEnvironmentVariableIsSet("RACE_DEBUG")) {
-                qInfo() << result.exitCode << result.standardError.trimmed().right(120);
-            }
             const QString what = escape(s);
             if (!what.isEmpty()) {
                 escapes << what;
             }
         }
-        // Ensure the root-only directories can go with the scratch.
         qInfo("%s: %d runs, %d escapes%s%s", qPrintable(name), runs, int(escapes.size()),
               escapes.isEmpty() ? "" : ", first: ", qPrintable(escapes.value(0)));
         QCOMPARE(escapes.size(), 0);

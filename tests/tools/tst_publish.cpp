@@ -223,13 +223,16 @@ private slots:
 
     // Made by the tool, a staging repairs the damaged installation through the real updater.
     void repairRoundTrip() {
+        // A shortcut is a file like any other, on Windows too.
         const FileTree game = {{"bin/game.exe", "game binary"},
                                {"data/levels/1.pak", "level one"},
                                {"data/levels/2.pak", "level two"},
+                               {"Game.lnk", "a shortcut"},
                                {".settings", "hidden files count too"}};
         QVERIFY(testsupport::writeTree(at("build"), game));
         QVERIFY(testsupport::writeTree(at("install"), game));
         QVERIFY(testsupport::writeFile(at("install/bin/game.exe"), "game binarY"));
+        QVERIFY(testsupport::writeFile(at("install/Game.lnk"), "a shortcuT"));
         QVERIFY(QFile::remove(at("install/data/levels/2.pak")));
         QVERIFY(
             testsupport::writeFile(at("test.pem"), testsupport::testSigningKey().privateKeyPem()));
@@ -254,8 +257,8 @@ private slots:
         QCOMPARE(testsupport::entriesOf(at("staging")),
                  QStringList({"files", "manifest.envelope.json", "plan.json"}));
         QCOMPARE(testsupport::fileTree(at("staging/files")).keys(),
-                 QStringList({"bin/game.exe", "data/levels/2.pak"}));
-        QVERIFY(result.standardOutput.contains("bin/game.exe\ndata/levels/2.pak\n"));
+                 QStringList({"Game.lnk", "bin/game.exe", "data/levels/2.pak"}));
+        QVERIFY(result.standardOutput.contains("Game.lnk\nbin/game.exe\ndata/levels/2.pak\n"));
         QCOMPARE(readJson(at("staging/plan.json")).value("installationRoot").toString(),
                  arg("install").replace('\\', '/'));
 

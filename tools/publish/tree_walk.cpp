@@ -44,7 +44,11 @@ bool walkTree(const QString& root, const TreeRules& rules, QList<TreeEntry>& ent
                           .arg(shown);
             return false;
         }
-        if (info.isSymLink() || hasSymbolicLinkAlong(walked, entry.path)) {
+        // The entry as the updater sees it: a link is told by the OS layer (on Windows a name
+        // surrogate; a ".lnk" file is a file like any other), never followed.
+        qint64 size = -1;
+        const platform::EntryType type = entryTypeOf(info.filePath(), &size);
+        if (type == platform::EntryType::Link || hasSymbolicLinkAlong(walked, entry.path)) {
             message =
                 QStringLiteral("%1 is a symbolic link, which the updater refuses.").arg(shown);
             return false;
@@ -56,7 +60,7 @@ bool walkTree(const QString& root, const TreeRules& rules, QList<TreeEntry>& ent
                           .arg(shown);
             return false;
         }
-        if (!info.isDir() && !info.isFile()) {
+        if (type != platform::EntryType::Directory && type != platform::EntryType::File) {
             message = QStringLiteral("%1 is neither a regular file nor a directory.").arg(shown);
             return false;
         }
@@ -69,9 +73,9 @@ bool walkTree(const QString& root, const TreeRules& rules, QList<TreeEntry>& ent
             return false;
         }
         folded.insert(key);
-        entry.directory = info.isDir();
+        entry.directory = type == platform::EntryType::Directory;
         if (!entry.directory) {
-            entry.size = info.size();
+            entry.size = size;
             if (++files > kMaxTreeFiles) {
                 message = QStringLiteral("%1 holds more than %2 files, the most the updater takes.")
                               .arg(QDir::toNativeSeparators(root))
