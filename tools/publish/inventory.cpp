@@ -1,10 +1,10 @@
 #include "inventory.h"
 
 #include <QDir>
-#include <QFileInfo>
 
 #include "console.h"
 #include "file_hash.h"
+#include "symlink_guard.h"
 
 bool hashTreeFiles(const QString& root, const QList<TreeEntry>& entries, QList<ManifestFile>& files,
                    QString& message) {
@@ -26,8 +26,10 @@ bool hashTreeFiles(const QString& root, const QList<TreeEntry>& entries, QList<M
         if (file.sha256.isEmpty()) {
             return false;
         }
-        // The digest must describe the size written beside it.
-        if (QFileInfo(path).size() != entry.size) {
+        // The digest must describe the size written beside it (the entry itself: Qt would
+        // measure a shortcut's target).
+        qint64 size = -1;
+        if (entryTypeOf(path, &size) != platform::EntryType::File || size != entry.size) {
             message =
                 QStringLiteral("%1 changed while it was read.").arg(displayPath(root, entry.path));
             return false;

@@ -71,8 +71,8 @@ bool readManifest(const QByteArray& payload, RepairPlan& plan, QStringList& path
 bool matchesSigned(const QString& root, const QString& path, const ManifestFile& signedFile,
                    QString& message) {
     const QString file = QDir(root).filePath(path);
-    const QFileInfo info(file);
-    if (!info.isFile() || info.size() != signedFile.size) {
+    qint64 size = -1;
+    if (entryTypeOf(file, &size) != platform::EntryType::File || size != signedFile.size) {
         return false;
     }
     return digestsEqual(hashFileSha256(file, message), signedFile.sha256);
