@@ -133,7 +133,8 @@ bool RootedFileOperations::hasLinkAlong(const QString& root, const QString& rela
         platform::Directory next;
         if (type != platform::EntryType::Directory ||
             !next.openBelow(current, nativeName(component), &error)) {
-            return false;
+            // Swapped for a link since it was looked at, or nothing more to examine.
+            return type == platform::EntryType::Directory && error == platform::kErrorLinkOnTheWay;
         }
         current = std::move(next);
     }

@@ -10,6 +10,7 @@
 #include <cstddef>
 
 #include <algorithm>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -672,13 +673,14 @@ bool sameFile(HANDLE first, HANDLE second) {
            a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
 }
 
-// Opens the existing entry `name` below `parent` for use as what it is: *type says what it is,
-// and a link is opened as the link. An ordinary file or directory behind a reparse point of
-// another kind is opened again through its filter (so that its content is there), and only if it
-// is still the same file. False with *error set when it cannot be opened.
+// Opens the existing entry `name` below `parent` as what it is: *type says what, and a link is
+// opened as the link. With `throughFilter` (to read a file, or to list or enter a directory) an
+// ordinary file or directory behind a reparse point of another kind is opened again through its
+// filter, so that its content is there: from the first handle, never by name, so that nothing
+// swapped in at the name meanwhile is reached. False with *error set when it cannot be opened.
 bool openEntry(HANDLE parent, const NativeString& name, ACCESS_MASK access, ULONG share,
                ULONG options, HANDLE* handle, EntryType* type, std::uint32_t* error,
-               std::int64_t* size = nullptr) {
+               std::int64_t* size = nullptr, bool throughFilter = false) {
     if (!usableName(name, error)) {
         return false;
     }
@@ -690,25 +692,26 @@ bool openEntry(HANDLE parent, const NativeString& name, ACCESS_MASK access, ULON
     }
     bool otherReparsePoint = false;
     *type = typeOf(*handle, size, &otherReparsePoint);
-    if (!otherReparsePoint) {
+    if (!otherReparsePoint || !throughFilter) {
         return true;
     }
-    UNICODE_STRING text;
-    text.Buffer = const_cast<PWSTR>(name.c_str());
-    text.Length = static_cast<USHORT>(name.size() * sizeof(wchar_t));
-    text.MaximumLength = text.Length;
+    // An empty name relative to a file's handle opens that same file again.
+    UNICODE_STRING same;
+    same.Buffer = nullptr;
+    same.Length = 0;
+    same.MaximumLength = 0;
     OBJECT_ATTRIBUTES attributes;
-    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, parent, nullptr);
+    InitializeObjectAttributes(&attributes, &same, 0, *handle, nullptr);
     IO_STATUS_BLOCK io;
     HANDLE through = nullptr;
     const NTSTATUS again =
         ::NtCreateFile(&through, access | FILE_READ_ATTRIBUTES | SYNCHRONIZE, &attributes, &io,
                        nullptr, FILE_ATTRIBUTE_NORMAL, share, FILE_OPEN,
                        options | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
-    const bool same = again >= 0 && sameFile(*handle, through);
+    const bool sameFileAgain = again >= 0 && sameFile(*handle, through);
     ::CloseHandle(*handle);
     *handle = nullptr;
-    if (!same) {
+    if (!sameFileAgain) {
         if (again >= 0) {
             ::CloseHandle(through);
         }
@@ -719,13 +722,43 @@ bool openEntry(HANDLE parent, const NativeString& name, ACCESS_MASK access, ULON
     return true;
 }
 
-// Marks the open entry for deletion; it goes when its last handle closes.
-std::uint32_t markDeleted(HANDLE handle) {
+// Marks the open entry for deletion. Where the system has it, the name goes at once even while
+// others (a virus scanner, the indexer) still hold the file open, and with `ignoreReadOnly` a
+// read-only file goes too; elsewhere the classic call, the read-only attribute cleared first
+// where asked (the handle then needs FILE_WRITE_ATTRIBUTES).
+std::uint32_t markDeleted(HANDLE handle, bool ignoreReadOnly = false) {
+    constexpr ULONG kDelete = 0x1;
+    constexpr ULONG kPosixSemantics = 0x2;
+    constexpr ULONG kIgnoreReadOnly = 0x10;
+    constexpr int kFileDispositionInformationEx = 64;
+    constexpr NTSTATUS kNotThere[] = {
+        static_cast<NTSTATUS>(0xC0000002L),  // STATUS_NOT_IMPLEMENTED
+        static_cast<NTSTATUS>(0xC0000003L),  // STATUS_INVALID_INFO_CLASS
+        static_cast<NTSTATUS>(0xC000000DL),  // STATUS_INVALID_PARAMETER
+        static_cast<NTSTATUS>(0xC00000BBL),  // STATUS_NOT_SUPPORTED
+    };
+    ULONG flags = kDelete | kPosixSemantics | (ignoreReadOnly ? kIgnoreReadOnly : 0);
+    IO_STATUS_BLOCK io;
+    NTSTATUS status =
+        ::NtSetInformationFile(handle, &io, &flags, sizeof flags,
+                               static_cast<FILE_INFORMATION_CLASS>(kFileDispositionInformationEx));
+    if (status >= 0) {
+        return ERROR_SUCCESS;
+    }
+    if (std::find(std::begin(kNotThere), std::end(kNotThere), status) == std::end(kNotThere)) {
+        return ::RtlNtStatusToDosError(status);
+    }
+    FILE_BASIC_INFO basic;
+    if (ignoreReadOnly &&
+        ::GetFileInformationByHandleEx(handle, FileBasicInfo, &basic, sizeof basic) &&
+        (basic.FileAttributes & FILE_ATTRIBUTE_READONLY) != 0) {
+        basic.FileAttributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+        ::SetFileInformationByHandle(handle, FileBasicInfo, &basic, sizeof basic);
+    }
     FILE_DISPOSITION_INFORMATION disposition;
     disposition.DoDeleteFile = TRUE;
-    IO_STATUS_BLOCK io;
-    const NTSTATUS status = ::NtSetInformationFile(handle, &io, &disposition, sizeof disposition,
-                                                   FileDispositionInformation);
+    status = ::NtSetInformationFile(handle, &io, &disposition, sizeof disposition,
+                                    FileDispositionInformation);
     return status < 0 ? ::RtlNtStatusToDosError(status) : ERROR_SUCCESS;
 }
 
@@ -864,8 +897,9 @@ bool Directory::openBelow(const Directory& parent, const NativeString& relative,
         start = slash + 1;
         HANDLE next = nullptr;
         EntryType type = EntryType::Missing;
-        const bool opened = openEntry(current, name, kDirectoryAccess, kShareAll,
-                                      FILE_OPEN_FOR_BACKUP_INTENT, &next, &type, error);
+        const bool opened =
+            openEntry(current, name, kDirectoryAccess, kShareAll, FILE_OPEN_FOR_BACKUP_INTENT,
+                      &next, &type, error, nullptr, true);
         ::CloseHandle(current);
         if (!opened) {
             if (*error == ERROR_FILE_NOT_FOUND && start < relative.size()) {
@@ -1034,8 +1068,8 @@ bool removeDirectoryAt(const Directory& directory, const NativeString& name, std
 bool removeTreeAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
     HANDLE raw = nullptr;
     EntryType type = EntryType::Missing;
-    if (!openEntry(handleOf(directory), name, DELETE | kDirectoryAccess, kShareAll,
-                   FILE_OPEN_FOR_BACKUP_INTENT, &raw, &type, error)) {
+    if (!openEntry(handleOf(directory), name, DELETE | FILE_WRITE_ATTRIBUTES | kDirectoryAccess,
+                   kShareAll, FILE_OPEN_FOR_BACKUP_INTENT, &raw, &type, error)) {
         return false;
     }
     ScopedHandle entry(raw);
@@ -1048,7 +1082,8 @@ bool removeTreeAt(const Directory& directory, const NativeString& name, std::uin
             ok = removeTreeAt(inside, child.name, error) && ok;
         }
     }
-    const std::uint32_t failure = ok ? markDeleted(entry.get()) : ERROR_SUCCESS;
+    // What this program backed up may have been read-only; it goes all the same.
+    const std::uint32_t failure = ok ? markDeleted(entry.get(), true) : ERROR_SUCCESS;
     if (failure != ERROR_SUCCESS) {
         *error = failure;
         return false;
@@ -1062,7 +1097,7 @@ bool openFileAt(SequentialFile& file, const Directory& directory, const NativeSt
     HANDLE handle = nullptr;
     EntryType type = EntryType::Missing;
     if (!openEntry(handleOf(directory), name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                   FILE_SEQUENTIAL_ONLY, &handle, &type, error)) {
+                   FILE_SEQUENTIAL_ONLY, &handle, &type, error, nullptr, true)) {
         return false;
     }
     if (type != EntryType::File) {

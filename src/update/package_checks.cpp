@@ -34,8 +34,9 @@ bool walkBelow(const platform::Directory& directory, const QString& prefix,
                bool& stopped) {
     std::vector<platform::DirectoryEntry> entries;
     std::uint32_t error = 0;
+    // What cannot be listed or entered cannot be vouched for.
     if (!platform::listDirectory(directory, &entries, &error)) {
-        return true;
+        return false;
     }
     for (const platform::DirectoryEntry& entry : entries) {
 #ifdef Q_OS_WIN
@@ -63,11 +64,7 @@ bool walkBelow(const platform::Directory& directory, const QString& prefix,
             continue;
         }
         if (!below.openBelow(directory, entry.name, &error)) {
-            // Swapped for a link since it was listed.
-            if (error == platform::kErrorLinkOnTheWay) {
-                return false;
-            }
-            continue;
+            return false;
         }
         if (!walkBelow(below, relative, visit, stopped)) {
             return false;
@@ -83,7 +80,8 @@ bool walkBelow(const platform::Directory& directory, const QString& prefix,
 // separators); false at the first link (the root itself included) or unsafe path. Dangling links
 // count too: a link is refused whether its target exists or not. Other entries (FIFOs, devices)
 // and hidden ones are passed over, as if not there. The walk goes by handles from the root down,
-// so a directory swapped for a link while it runs is never entered.
+// so a directory swapped for a link while it runs is never entered; what cannot be opened or
+// listed makes it false too.
 bool walkStaging(const QString& stagedRoot,
                  const std::function<bool(const StagedEntry&, const QString&)>& visit) {
     if (entryTypeOf(stagedRoot) == platform::EntryType::Link) {
@@ -92,7 +90,7 @@ bool walkStaging(const QString& stagedRoot,
     platform::Directory root;
     std::uint32_t error = 0;
     bool stopped = false;
-    return !root.open(nativeFilePath(QDir::cleanPath(stagedRoot)), &error) ||
+    return root.open(nativeFilePath(QDir::cleanPath(stagedRoot)), &error) &&
            walkBelow(root, QString(), visit, stopped);
 }
 

@@ -124,6 +124,10 @@ TEST_CASE(tree_goes_whole_by_handles) {
             testsupport::makeDirectory(scratch / "tree/a/b") &&
             testsupport::writeFile(scratch / "tree/a/b/f", "f") &&
             testsupport::writeFile(scratch / "tree/g", "g"));
+#ifdef _WIN32
+    // A read-only file, as an original moved into a backup may be.
+    REQUIRE(testsupport::makeReadOnly(scratch / "tree/g"));
+#endif
     Directory root;
     std::uint32_t error = 0;
     REQUIRE(root.open(scratch.path(), &error));

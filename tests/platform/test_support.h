@@ -69,6 +69,8 @@ inline std::string readFile(const NativeString& path) {
 #ifdef _WIN32
 // True when the program runs under Wine (ntdll exports wine_get_version).
 bool runningUnderWine();
+// Gives the file at `path` the read-only attribute.
+bool makeReadOnly(const NativeString& path);
 // The Windows error for opening `path` for writing the way another program would (sharing
 // everything), 0 when it opens; the handle is closed at once.
 std::uint32_t openForWritingError(const NativeString& path);

@@ -72,6 +72,10 @@ std::vector<std::wstring> windowsArguments(const std::wstring& line) {
     return arguments;
 }
 
+bool makeReadOnly(const NativeString& path) {
+    return ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_READONLY) != 0;
+}
+
 bool runningUnderWine() {
     const HMODULE ntdll = ::GetModuleHandleW(L"ntdll.dll");
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
