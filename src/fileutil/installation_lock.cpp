@@ -1,15 +1,14 @@
 #include "installation_lock.h"
 
-#include <QDir>
-
+#include "file_operations.h"
 #include "native_path.h"
 
-bool InstallationLock::acquire(const QString& root, QString& message) {
+bool InstallationLock::acquire(const QString& root, FileOperations& files, QString& message) {
     const platform::NativeString directory = nativeFilePath(root);
     std::uint32_t error = 0;
     if (!lock_.acquire(directory, &error) &&
         ((error != platform::kErrorFileNotFound && error != platform::kErrorPathNotFound) ||
-         !QDir().mkpath(root) || !lock_.acquire(directory, &error))) {
+         !files.makeDirectories(root) || !lock_.acquire(directory, &error))) {
         message = error == platform::kErrorSharingViolation
                       ? QStringLiteral(
                             "Another game repair or launcher update is running in "

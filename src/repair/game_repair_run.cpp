@@ -16,7 +16,7 @@ int runGameRepair(const QString& planPath, const SignatureVerifier& verifier, Fi
     }
     // Held to the end: another run's journal is in flight, never one to recover.
     InstallationLock lock;
-    if (!lock.acquire(plan.installationRoot, message)) {
+    if (!lock.acquire(plan.installationRoot, files, message)) {
         return 25;
     }
     if (!recoverInterruptedRepair(plan, files, message)) {

@@ -316,7 +316,7 @@ bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& 
     // Held to the end, the launcher's start included: no other run may read this installation
     // as it is halfway through.
     InstallationLock lock;
-    if (!checkPaths(request, message) || !lock.acquire(request.installRoot, message) ||
+    if (!checkPaths(request, message) || !lock.acquire(request.installRoot, files, message) ||
         !checkUpdatePackage(request, verifier, files, work, message)) {
         return false;
     }
