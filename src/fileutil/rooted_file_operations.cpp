@@ -120,25 +120,7 @@ bool RootedFileOperations::hasLinkAlong(const QString& root, const QString& rela
     if (relativePath.contains(QChar(0))) {
         return true;
     }
-    platform::Directory current;
-    std::uint32_t error = 0;
-    if (!current.openBelow(at.root->directory, platform::NativeString(), &error)) {
-        return false;
-    }
-    for (const QString& component : at.components) {
-        const platform::EntryType type = platform::entryTypeAt(current, nativeName(component));
-        if (type == platform::EntryType::Link) {
-            return true;
-        }
-        platform::Directory next;
-        if (type != platform::EntryType::Directory ||
-            !next.openBelow(current, nativeName(component), &error)) {
-            // Swapped for a link since it was looked at, or nothing more to examine.
-            return type == platform::EntryType::Directory && error == platform::kErrorLinkOnTheWay;
-        }
-        current = std::move(next);
-    }
-    return false;
+    return hasLinkBelow(at.root->directory, at.components);
 }
 
 bool RootedFileOperations::makeDirectories(const QString& path) {

@@ -41,12 +41,19 @@ bool hasSymbolicLinkAlong(const QString& root, const QString& relativePath) {
     if (entryTypeOf(cleanRoot) == platform::EntryType::Link) {
         return true;
     }
+    platform::Directory start;
+    std::uint32_t error = 0;
+    return start.open(nativeFilePath(cleanRoot), &error) &&
+           hasLinkBelow(start, relativePath.split(QLatin1Char('/')));
+}
+
+bool hasLinkBelow(const platform::Directory& start, const QStringList& components) {
     platform::Directory current;
     std::uint32_t error = 0;
-    if (!current.open(nativeFilePath(cleanRoot), &error)) {
+    if (!current.openBelow(start, platform::NativeString(), &error)) {
         return false;
     }
-    for (const QString& segment : relativePath.split(QLatin1Char('/'))) {
+    for (const QString& segment : components) {
         const platform::EntryType type = platform::entryTypeAt(current, nativeName(segment));
         if (type == platform::EntryType::Link) {
             return true;

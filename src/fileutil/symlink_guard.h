@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include "directory.h"
 
@@ -12,6 +13,10 @@
 // path holding U+0000 cannot be examined and gives true as well. Reflects the disk at the moment
 // of the call.
 bool hasSymbolicLinkAlong(const QString& root, const QString& relativePath);
+
+// The same below a directory already held: true when an entry of `components` (in order, each
+// in the one before) is a link, or turns into one as it is entered.
+bool hasLinkBelow(const platform::Directory& start, const QStringList& components);
 
 // What stands at `path` itself, a link as the link (its directory opened by name, the last name
 // looked at from there); `size`, when given, receives a regular file's size and -1 otherwise.

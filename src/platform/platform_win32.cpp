@@ -62,6 +62,26 @@ DWORD writeAll(HANDLE file, const char* bytes, std::size_t size) {
     return ERROR_SUCCESS;
 }
 
+// Copies what is left of `source` to `file`; ERROR_SUCCESS or the Windows error.
+DWORD copyRest(SequentialFile& source, HANDLE file) {
+    constexpr std::size_t kBlock = 1 << 20;
+    std::unique_ptr<char[]> buffer(new char[kBlock]);
+    for (;;) {
+        std::size_t got = 0;
+        std::uint32_t readError = 0;
+        if (!source.read(buffer.get(), kBlock, &got, &readError)) {
+            return readError;
+        }
+        if (got == 0) {
+            return ERROR_SUCCESS;
+        }
+        const DWORD failure = writeAll(file, buffer.get(), got);
+        if (failure != ERROR_SUCCESS) {
+            return failure;
+        }
+    }
+}
+
 // Creates a new file for writing; the reparse point itself, so that a link standing at the name
 // counts as existing.
 HANDLE createNewForWriting(const NativeString& path) {
@@ -317,21 +337,7 @@ bool copyToNewFile(const NativeString& from, const NativeString& to, std::uint32
         *error = ::GetLastError();
         return false;
     }
-    constexpr std::size_t kBlock = 1 << 20;
-    std::unique_ptr<char[]> buffer(new char[kBlock]);
-    DWORD failure = ERROR_SUCCESS;
-    for (;;) {
-        std::size_t got = 0;
-        std::uint32_t readError = 0;
-        if (!source.read(buffer.get(), kBlock, &got, &readError)) {
-            failure = readError;
-            break;
-        }
-        if (got == 0 || (failure = writeAll(file, buffer.get(), got)) != ERROR_SUCCESS) {
-            break;
-        }
-    }
-    return finishNewFile(to, file, failure, error);
+    return finishNewFile(to, file, copyRest(source, file), error);
 }
 
 bool syncFileSystem(const NativeString& path, std::uint32_t* error) {
@@ -1024,21 +1030,7 @@ bool copyToNewFileAt(const Directory& from, const NativeString& fromName, const 
     if (!openFileAt(source, from, fromName, error) || !createFileAt(to, toName, &file, error)) {
         return false;
     }
-    constexpr std::size_t kBlock = 1 << 20;
-    std::unique_ptr<char[]> buffer(new char[kBlock]);
-    DWORD failure = ERROR_SUCCESS;
-    for (;;) {
-        std::size_t got = 0;
-        std::uint32_t readError = 0;
-        if (!source.read(buffer.get(), kBlock, &got, &readError)) {
-            failure = readError;
-            break;
-        }
-        if (got == 0 || (failure = writeAll(file, buffer.get(), got)) != ERROR_SUCCESS) {
-            break;
-        }
-    }
-    return finishFileAt(file, failure, error);
+    return finishFileAt(file, copyRest(source, file), error);
 }
 
 bool writeNewFileAt(const Directory& directory, const NativeString& name, const void* data,
