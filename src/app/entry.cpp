@@ -9,6 +9,7 @@
 #include "launcher_update.h"
 #include "parent_process.h"
 #include "result_file.h"
+#include "retrying_file_operations.h"
 #include "rooted_file_operations.h"
 #include "signature_verifier.h"
 #include "write_probe.h"
@@ -51,7 +52,8 @@ int runRepairMode(const QStringList& arguments) {
     // From here on, the result file included, the run works only below the plan's directory and
     // the installation, each held open from now on: a directory swapped for a link later cannot
     // carry a read or a write elsewhere.
-    RootedFileOperations files({QFileInfo(planPath).absolutePath(), installationRoot});
+    RootedFileOperations rooted({QFileInfo(planPath).absolutePath(), installationRoot});
+    RetryingFileOperations files(rooted);
     QString message;
     const int code = runGameRepair(planPath, verifier, files, message);
     writeRepairResult(files, planPath, code, message);

@@ -32,11 +32,10 @@ bool probeWriteAccess(const QString& directory, bool& accessDenied) {
                               QUuid::createUuid().toString(QUuid::WithoutBraces));
     const platform::NativeString nativeProbe = nativeFilePath(probePath);
     std::uint32_t error = 0;
-    if (!platform::createNewFile(nativeProbe, &error)) {
+    if (!platform::probeNewFile(nativeProbe, &error)) {
         accessDenied = error == platform::kErrorAccessDenied;
         return false;
     }
-    platform::deleteFile(nativeProbe, &error);
     return true;
 }
 

@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QString>
+#include <cstdint>
 
 // The file operations of the repair and update transactions, and nothing else: the transaction
 // code sees only this interface, so that a test can put one in its place that fails the k-th
@@ -10,8 +11,8 @@
 //
 // Paths are absolute, with either kind of separator. No operation follows a symbolic link at the
 // name it creates, removes or renames, and none replaces an entry that stands where it creates
-// one. Each mutating call reports only whether it worked: the transactions word their own
-// failures.
+// one. Each mutating call reports whether it worked, and lastError() then says why not: the
+// transactions word their own failures.
 class FileOperations {
 public:
     // The kinds a test can make fail, one counter each.
@@ -52,6 +53,10 @@ public:
     virtual bool flushDirectory(const QString& path) = 0;
     // Makes everything written so far to the file system of directory `path` durable.
     virtual bool syncFileSystem(const QString& path) = 0;
+
+    // Right after a mutating call above (makeDirectories to syncFileSystem) returned false: the
+    // Windows error that made it fail, or 0 when there was none (a path below no root, say).
+    virtual std::uint32_t lastError() const = 0;
 };
 
 // The real operations, over the OS layer.
@@ -87,6 +92,7 @@ public:
     }
     bool flushDirectory(const QString& path) override { return target_.flushDirectory(path); }
     bool syncFileSystem(const QString& path) override { return target_.syncFileSystem(path); }
+    std::uint32_t lastError() const override { return target_.lastError(); }
 
 private:
     FileOperations& target_;

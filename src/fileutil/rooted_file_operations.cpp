@@ -58,6 +58,11 @@ RootedFileOperations::RootedFileOperations(const QStringList& roots) {
 
 RootedFileOperations::~RootedFileOperations() = default;
 
+std::uint32_t& RootedFileOperations::fresh() {
+    lastError_ = 0;
+    return lastError_;
+}
+
 bool RootedFileOperations::locate(const QString& path, Located& located) const {
     const QString clean = cleanAbsolute(path);
     located = Located();
@@ -77,10 +82,9 @@ bool RootedFileOperations::locate(const QString& path, Located& located) const {
 }
 
 bool RootedFileOperations::openParent(const Located& located, platform::Directory& parent) const {
-    std::uint32_t error = 0;
     const QStringList above = located.components.mid(0, located.components.size() - 1);
     return parent.openBelow(located.root->directory, nativeName(above.join(QLatin1Char('/'))),
-                            &error);
+                            &lastError_);
 }
 
 bool RootedFileOperations::exists(const QString& path) {
@@ -126,7 +130,7 @@ bool RootedFileOperations::hasLinkAlong(const QString& root, const QString& rela
 bool RootedFileOperations::makeDirectories(const QString& path) {
     Located at;
     platform::Directory current;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     if (!locate(path, at) ||
         !current.openBelow(at.root->directory, platform::NativeString(), &error)) {
         return false;
@@ -151,7 +155,7 @@ bool RootedFileOperations::rename(const QString& from, const QString& to) {
     Located target;
     platform::Directory sourceParent;
     platform::Directory targetParent;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     return locate(from, source) && locate(to, target) && !source.components.isEmpty() &&
            !target.components.isEmpty() && openParent(source, sourceParent) &&
            openParent(target, targetParent) &&
@@ -164,7 +168,7 @@ bool RootedFileOperations::copy(const QString& from, const QString& to) {
     Located target;
     platform::Directory sourceParent;
     platform::Directory targetParent;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     return locate(from, source) && locate(to, target) && !source.components.isEmpty() &&
            !target.components.isEmpty() && openParent(source, sourceParent) &&
            openParent(target, targetParent) &&
@@ -175,7 +179,7 @@ bool RootedFileOperations::copy(const QString& from, const QString& to) {
 bool RootedFileOperations::remove(const QString& path) {
     Located at;
     platform::Directory parent;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
            platform::deleteFileAt(parent, nativeName(at.last()), &error);
 }
@@ -183,7 +187,7 @@ bool RootedFileOperations::remove(const QString& path) {
 bool RootedFileOperations::removeDirectory(const QString& path) {
     Located at;
     platform::Directory parent;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
            platform::removeDirectoryAt(parent, nativeName(at.last()), &error);
 }
@@ -191,7 +195,7 @@ bool RootedFileOperations::removeDirectory(const QString& path) {
 bool RootedFileOperations::removeTree(const QString& path) {
     Located at;
     platform::Directory parent;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
            (platform::removeTreeAt(parent, nativeName(at.last()), &error) ||
             error == platform::kErrorFileNotFound);
@@ -226,7 +230,7 @@ bool RootedFileOperations::readFile(const QString& path, qint64 cap, QByteArray&
 bool RootedFileOperations::writeFile(const QString& path, const QByteArray& data) {
     Located at;
     platform::Directory parent;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     if (!locate(path, at) || at.components.isEmpty() || !openParent(at, parent)) {
         return false;
     }
@@ -242,7 +246,8 @@ bool RootedFileOperations::writeFile(const QString& path, const QByteArray& data
             const QString entryName = QFile::decodeName(entry.name.c_str());
 #endif
             if (isTemporaryOf(entryName, name)) {
-                platform::deleteFileAt(parent, entry.name, &error);
+                std::uint32_t ignored = 0;
+                platform::deleteFileAt(parent, entry.name, &ignored);
             }
         }
     }
@@ -252,7 +257,8 @@ bool RootedFileOperations::writeFile(const QString& path, const QByteArray& data
         return false;
     }
     if (!platform::replaceFileAt(parent, temporary, parent, nativeName(name), &error)) {
-        platform::deleteFileAt(parent, temporary, &error);
+        std::uint32_t ignored = 0;
+        platform::deleteFileAt(parent, temporary, &ignored);
         return false;
     }
     return platform::flushDirectory(parent, &error);
@@ -261,7 +267,7 @@ bool RootedFileOperations::writeFile(const QString& path, const QByteArray& data
 bool RootedFileOperations::flushDirectory(const QString& path) {
     Located at;
     platform::Directory directory;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     return locate(path, at) &&
            directory.openBelow(at.root->directory, nativeName(at.components.join(QLatin1Char('/'))),
                                &error) &&
@@ -271,7 +277,7 @@ bool RootedFileOperations::flushDirectory(const QString& path) {
 bool RootedFileOperations::syncFileSystem(const QString& path) {
     Located at;
     platform::Directory directory;
-    std::uint32_t error = 0;
+    std::uint32_t& error = fresh();
     return locate(path, at) &&
            directory.openBelow(at.root->directory, nativeName(at.components.join(QLatin1Char('/'))),
                                &error) &&

@@ -40,6 +40,7 @@ public:
     bool writeFile(const QString& path, const QByteArray& data) override;
     bool flushDirectory(const QString& path) override;
     bool syncFileSystem(const QString& path) override;
+    std::uint32_t lastError() const override { return lastError_; }
 
 private:
     struct Root;
@@ -50,5 +51,9 @@ private:
     // on the way is missing, no directory or a link.
     bool openParent(const Located& located, platform::Directory& parent) const;
 
+    // Clears lastError_ for a new call, which fills it in where it fails.
+    std::uint32_t& fresh();
+
     QList<std::shared_ptr<Root>> roots_;
+    mutable std::uint32_t lastError_ = 0;
 };

@@ -109,10 +109,11 @@ private:
 };
 
 // Creates a new, empty file that must not exist yet (CREATE_NEW / O_EXCL), marked temporary,
-// and closes it at once. False with *error set otherwise: 80 when something stands there (on
-// POSIX a symbolic link too, dangling or not; nothing is written through it), 3 when a
-// directory on the way is missing.
-bool createNewFile(const NativeString& path, std::uint32_t* error);
+// and removes it again before returning: Windows opens it delete-on-close, so that the system
+// removes it with the handle even when this process dies first. False with *error set when it
+// could not be created: 80 when something stands there (on POSIX a symbolic link too, dangling
+// or not; nothing is written through it), 3 when a directory on the way is missing.
+bool probeNewFile(const NativeString& path, std::uint32_t* error);
 // Deletes one file, or the symbolic link itself (POSIX). False with *error set when it could not
 // be deleted: 2 when missing, 3 when a directory on the way is, 5 for a directory.
 bool deleteFile(const NativeString& path, std::uint32_t* error);

@@ -170,7 +170,7 @@ HashStatus Sha256Hash::finish(unsigned char* digest) {
     return 0;
 }
 
-bool createNewFile(const NativeString& path, std::uint32_t* error) {
+bool probeNewFile(const NativeString& path, std::uint32_t* error) {
     if (!usablePath(path, error)) {
         return false;
     }
@@ -181,6 +181,7 @@ bool createNewFile(const NativeString& path, std::uint32_t* error) {
         return false;
     }
     ::close(fd);
+    ::unlink(path.c_str());
     return true;
 }
 

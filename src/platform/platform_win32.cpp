@@ -220,13 +220,14 @@ HashStatus Sha256Hash::finish(unsigned char* digest) {
     return ::BCryptFinishHash(native_, digest, static_cast<ULONG>(kSha256Size), 0);
 }
 
-bool createNewFile(const NativeString& path, std::uint32_t* error) {
+bool probeNewFile(const NativeString& path, std::uint32_t* error) {
     if (!usablePath(path, error)) {
         return false;
     }
-    ScopedHandle file(::CreateFileW(path.c_str(), GENERIC_WRITE,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY, nullptr));
+    // CreateFileW asks for DELETE access itself with FILE_FLAG_DELETE_ON_CLOSE.
+    ScopedHandle file(::CreateFileW(
+        path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+        nullptr, CREATE_NEW, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
     if (file.get() == INVALID_HANDLE_VALUE) {
         *error = ::GetLastError();
         return false;

@@ -11,6 +11,7 @@
 #include "installation_lock.h"
 #include "launcher_start.h"
 #include "package_checks.h"
+#include "retrying_file_operations.h"
 #include "rooted_file_operations.h"
 #include "update_checks.h"
 
@@ -234,16 +235,31 @@ private:
         }
         entries_.append(makeEntry(path, replacement));
         UpdateEntry& entry = entries_.last();
-        if (entry.hadOriginal && !movePath(entry.targetPath, entry.backupPath, files_)) {
-            return fail(message, QStringLiteral("Could not back up %1.").arg(path), true);
+        stepError_ = 0;
+        if (entry.hadOriginal && !noted(movePath(entry.targetPath, entry.backupPath, files_))) {
+            return fail(message, pathFailure(QStringLiteral("back up"), path), true);
         }
         if (!replacement) {
             entry.prunedDirectories =
                 removeEmptyParentDirectories(entry.targetPath, request_.installRoot, files_);
         } else if (!install(entry)) {
-            return fail(message, QStringLiteral("Could not install %1.").arg(path));
+            return fail(message, pathFailure(QStringLiteral("install"), path));
         }
         return true;
+    }
+
+    // Keeps the Windows error of a call that failed, for the message of its path.
+    bool noted(bool done) {
+        if (!done) {
+            stepError_ = files_.lastError();
+        }
+        return done;
+    }
+
+    QString pathFailure(const QString& step, const QString& path) const {
+        return stepError_ == 0 ? QStringLiteral("Could not %1 %2.").arg(step, path)
+                               : QStringLiteral("Could not %1 %2 (Windows error %3).")
+                                     .arg(step, path, QString::number(stepError_));
     }
 
     bool install(UpdateEntry& entry) {
@@ -257,8 +273,9 @@ private:
         // this elevated process copy a file its user may not read, and any file swapped in
         // since must not go into place: what is installed is what was measured or signed.
         if (!files_.hasLinkAlong(request_.stagedRoot, entry.path) &&
-            files_.copy(QDir(request_.stagedRoot).absoluteFilePath(entry.path), copyPath) &&
-            copyIsAsExpected(entry.path, copyPath) && files_.rename(copyPath, entry.targetPath)) {
+            noted(files_.copy(QDir(request_.stagedRoot).absoluteFilePath(entry.path), copyPath)) &&
+            copyIsAsExpected(entry.path, copyPath) &&
+            noted(files_.rename(copyPath, entry.targetPath))) {
             return true;
         }
         removePathIfPresent(copyPath, files_);
@@ -282,6 +299,7 @@ private:
     const QString journalPath_;
     QList<UpdateEntry> entries_;
     QHash<QString, QByteArray> digests_;
+    std::uint32_t stepError_ = 0;  // why the current path's step failed; 0: no error given
 };
 
 }  // namespace
@@ -346,6 +364,7 @@ bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& 
 bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& verifier,
                          QString& message) {
     // The run works only below the installation and the staging, each held open.
-    RootedFileOperations files({request.installRoot, request.stagedRoot});
+    RootedFileOperations rooted({request.installRoot, request.stagedRoot});
+    RetryingFileOperations files(rooted);
     return applyLauncherUpdate(request, verifier, files, startUpdatedLauncher, message);
 }

@@ -10,6 +10,7 @@
 #include "game_repair_run.h"
 #include "repair_journal.h"
 #include "repair_scenario.h"
+#include "retrying_file_operations.h"
 #include "signature_verifier.h"
 #include "signing_fixtures.h"
 
@@ -76,6 +77,8 @@ private slots:
     void failureAtEveryStep();
     void finalRenameNeverReplaces_data();
     void finalRenameNeverReplaces();
+    void transientErrorsAreRetried_data();
+    void transientErrorsAreRetried();
 };
 
 void TestRepair::rules_data() {
@@ -327,6 +330,33 @@ void TestRepair::finalRenameNeverReplaces() {
     QCOMPARE(message, "A copied game file failed verification before replacement.");
     QCOMPARE(testsupport::fileTree(s.root()), s.original());
     QVERIFY(!QFileInfo::exists(s.path("outside/victim")));
+}
+
+// A game file another process holds for a moment is backed up once it lets go; held for good,
+// the repair fails as it would at once.
+void TestRepair::transientErrorsAreRetried_data() {
+    QTest::addColumn<int>("times");
+    QTest::addColumn<int>("code");
+    QTest::addColumn<int>("paused");
+    QTest::newRow("held briefly") << 2 << 0 << 10 + 20;
+    QTest::newRow("held for good") << INT_MAX << 25 << RetryingFileOperations::kPauseBudgetMs;
+}
+
+void TestRepair::transientErrorsAreRetried() {
+    QFETCH(int, times);
+    QFETCH(int, code);
+    QFETCH(int, paused);
+    const SignatureVerifier verifier(false);
+    QTemporaryDir dir;
+    RepairScenario s(dir.path());
+    QVERIFY(s.writeDocuments());
+    testsupport::FaultyFileOperations faulty;
+    faulty.failTimes(FileOperations::Kind::Rename, 1, times, 32);
+    RetryingFileOperations files(faulty, true, [&](int ms) { paused -= ms; });
+    QString message;
+    QCOMPARE(runGameRepair(s.planPath(), verifier, files, message), code);
+    QCOMPARE(testsupport::fileTree(s.root()), code == 0 ? s.repaired() : s.original());
+    QCOMPARE(paused, 0);
 }
 
 QTEST_GUILESS_MAIN(TestRepair)

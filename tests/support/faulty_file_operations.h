@@ -4,6 +4,7 @@
 
 #include <QStringList>
 #include <array>
+#include <climits>
 
 #include "file_operations.h"
 
@@ -17,9 +18,14 @@ public:
 
     // Fails call `k` (from 1) of `kind`, and with `persistent` every later one of it too.
     void failAt(Kind kind, int k, bool persistent = false) {
+        failTimes(kind, k, persistent ? INT_MAX : 1, 0);
+    }
+    // Fails `times` calls of `kind` in a row from call `k` on, each with Windows error `error`.
+    void failTimes(Kind kind, int k, int times, std::uint32_t error) {
         kind_ = kind;
         k_ = k;
-        persistent_ = persistent;
+        times_ = times;
+        error_ = error;
     }
     int count(Kind kind) const { return counts_[static_cast<int>(kind)]; }
     // True once the chosen call has failed.
@@ -60,21 +66,24 @@ public:
     bool syncFileSystem(const QString& path) override {
         return pass(Kind::Flush) && FileOperationsWrapper::syncFileSystem(path);
     }
+    std::uint32_t lastError() const override {
+        return faulted_ ? error_ : FileOperationsWrapper::lastError();
+    }
 
 private:
     bool pass(Kind kind) {
         const int n = ++counts_[static_cast<int>(kind)];
-        if (kind != kind_ || n < k_ || (n > k_ && !persistent_)) {
-            return true;
-        }
-        failed_ = true;
-        return false;
+        faulted_ = kind == kind_ && n >= k_ && n - k_ < times_;
+        failed_ = failed_ || faulted_;
+        return !faulted_;
     }
 
     std::array<int, FileOperations::kKindCount> counts_{};
     Kind kind_ = Kind::MakeDirectory;
     int k_ = 0;  // 0: nothing fails
-    bool persistent_ = false;
+    int times_ = 0;
+    std::uint32_t error_ = 0;
+    bool faulted_ = false;  // the last call was made to fail
     bool failed_ = false;
 };
 

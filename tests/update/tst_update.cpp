@@ -11,6 +11,7 @@
 #include "launcher_update.h"
 #include "package_checks.h"
 #include "release_manifest.h"
+#include "retrying_file_operations.h"
 #include "signature_verifier.h"
 #include "signing_fixtures.h"
 #include "update_scenario.h"
@@ -150,6 +151,8 @@ private slots:
     void journalVersions();
     void journalVersionsDoNotGrowWithTheFiles();
     void failureAtEveryStep();
+    void transientErrorsAreRetried_data();
+    void transientErrorsAreRetried();
 };
 
 void TestUpdate::deltaPlanRules_data() {
@@ -680,7 +683,9 @@ void TestUpdate::failureAtEveryStep() {
                     // A path that failed is the last the journal names, as it would be had the
                     // journal been written before each path.
                     const QRegularExpressionMatch failed =
-                        QRegularExpression("^Could not (back up|install) (.*)\\.$").match(message);
+                        QRegularExpression(
+                            "^Could not (back up|install) (.*?)( \\(Windows error \\d+\\))?\\.$")
+                            .match(message);
                     if (failed.hasMatch()) {
                         const QStringList order = s.removed + s.staged.keys();
                         const QJsonArray listed = s.journal().value("files").toArray();
@@ -697,6 +702,70 @@ void TestUpdate::failureAtEveryStep() {
         }
     }
     qInfo("%d failure points", scenarios);
+}
+
+// A file another process holds for a moment (a scanner on Windows): the call is tried again
+// after short pauses and the update goes on, the rollback after a failed start too; held for
+// good, or failing with an error no scanner causes, the update fails as it would at once, and
+// says why. `k` 0: the first rename of the rollback.
+void TestUpdate::transientErrorsAreRetried_data() {
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<int>("k");
+    QTest::addColumn<int>("times");
+    QTest::addColumn<uint>("error");
+    QTest::addColumn<QString>("message");
+    QTest::addColumn<int>("paused");
+    auto row = [](const char* name, Kind kind, int k, int times, uint error, const char* message,
+                  int paused) {
+        QTest::newRow(name) << int(kind) << k << times << error << message << paused;
+    };
+    const int budget = RetryingFileOperations::kPauseBudgetMs;
+    row("backup held briefly", Kind::Rename, 1, 3, 32, "", 10 + 20 + 40);
+    row("copy locked briefly", Kind::Copy, 2, 2, 33, "", 10 + 20);
+    row("journal mapped briefly", Kind::WriteFile, 1, 1, 1224, "", 10);
+    row("pending deletion, briefly", Kind::Remove, 1, 1, 5, "", 10);
+    row("rollback held briefly", Kind::Rename, 0, 4, 32, "rolled back", 10 + 20 + 40 + 80);
+    row("backup held for good", Kind::Rename, 1, INT_MAX, 32,
+        "Could not back up old/x.dll (Windows error 32).", budget);
+    row("backup refused for another reason", Kind::Rename, 1, 1, 87,
+        "Could not back up old/x.dll (Windows error 87).", 0);
+}
+
+void TestUpdate::transientErrorsAreRetried() {
+    QFETCH(int, kind);
+    QFETCH(int, k);
+    QFETCH(int, times);
+    QFETCH(uint, error);
+    QFETCH(QString, message);
+    QFETCH(int, paused);
+    QTemporaryDir dir;
+    const UpdateScenario s(dir.path(), true);
+    QVERIFY(s.write());
+    const bool rollBack = message == "rolled back";
+    testsupport::FaultyFileOperations faulty;
+    if (rollBack) {
+        // Every rename up to the start, counted; the next is the rollback's first.
+        const LauncherStart fails = [&](const QString&, const QString&) {
+            faulty.failTimes(Kind::Rename, faulty.count(Kind::Rename) + 1, times, error);
+            return false;
+        };
+        RetryingFileOperations files(faulty, true, [&](int ms) { paused -= ms; });
+        QString failure;
+        QVERIFY(!applyLauncherUpdate(requestFor(s), verifier_, files, fails, failure));
+        QCOMPARE(failure, QString("The updated launcher did not start successfully."));
+        QCOMPARE(testsupport::installationTree(s.root), s.before());
+        QCOMPARE(paused, 0);
+        return;
+    }
+    faulty.failTimes(Kind(kind), k, times, error);
+    RetryingFileOperations files(faulty, true, [&](int ms) { paused -= ms; });
+    const LauncherStart acknowledge = [](const QString&, const QString&) { return true; };
+    QString failure;
+    QCOMPARE(applyLauncherUpdate(requestFor(s), verifier_, files, acknowledge, failure),
+             message.isEmpty());
+    QCOMPARE(failure, message);
+    QCOMPARE(testsupport::installationTree(s.root), message.isEmpty() ? s.after() : s.before());
+    QCOMPARE(paused, 0);
 }
 
 QTEST_GUILESS_MAIN(TestUpdate)
