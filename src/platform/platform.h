@@ -236,6 +236,11 @@ ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
 std::wstring quoteArgument(const std::wstring& argument);
 
 constexpr std::uint32_t kWaitForever = 0xFFFFFFFFu;
+constexpr std::uint32_t kErrorTimeout = 1460;
+
+// Whether a started process shares this program's process group, or leads one of its own that
+// takes every process it starts in turn (see Process::terminateGroup).
+enum class ProcessGroup { Inherited, Own };
 
 // A process started by this program. The owner closes the process handle when it ends; a
 // process still running then goes on running. On POSIX an ended child is always reaped, by
@@ -254,8 +259,13 @@ public:
     // the standard ones. Windows: CreateProcessW with a command line of quoted arguments.
     // False with *error set when it could not be started: 2 when `program` is missing, 5 when
     // it may not be run, 193 (Windows) when it is no program.
+    // With ProcessGroup::Own the process and everything it starts belong to one group:
+    // Windows: a job object, assigned while the process is still suspended, so that nothing it
+    // starts can escape it (without kill-on-close: the group outlives this owner); POSIX: a new
+    // process group that the process leads, this program becoming the subreaper of its
+    // descendants, so that those whose parents end are still its to reap.
     bool start(const NativeString& program, const std::vector<NativeString>& arguments,
-               std::uint32_t* error);
+               std::uint32_t* error, ProcessGroup group = ProcessGroup::Inherited);
 
     // Starts `program` with `arguments` and administrator rights, which the user is asked for:
     // the shell's "runas" on Windows, pkexec found on PATH on POSIX (pkexec hands the program
@@ -280,10 +290,17 @@ public:
     // False with *error set when it could not be ended; ending one that has ended already
     // succeeds.
     bool terminate(std::uint32_t* error);
+    // Ends every process of the group of a process started with ProcessGroup::Own (exit code
+    // 1; POSIX: SIGKILL) and waits at most `timeoutMs` until none is left, since an ended
+    // process's helpers may still hold its files. False with *error set when they could not be
+    // ended, or 1460 (ERROR_TIMEOUT) when some were still there at the end. Without a group of
+    // its own, the process alone.
+    bool terminateGroup(std::uint32_t timeoutMs, std::uint32_t* error);
 
 private:
     static constexpr std::intptr_t kNone = -1;
     std::intptr_t handle_ = kNone;  // Windows: the process handle; POSIX: a pidfd
+    std::intptr_t group_ = kNone;   // Windows: the job handle; POSIX: the process group id
     std::uint32_t id_ = 0;
     bool reaped_ = false;  // POSIX: the child has been waited for
     int status_ = 0;       // POSIX: its wait status then

@@ -5,6 +5,7 @@
 #include <poll.h>
 #include <spawn.h>
 #include <sys/file.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 #include <vector>
 
 #include "platform.h"
@@ -507,7 +509,7 @@ Process::~Process() {
 }
 
 bool Process::start(const NativeString& program, const std::vector<NativeString>& arguments,
-                    std::uint32_t* error) {
+                    std::uint32_t* error, ProcessGroup group) {
     std::vector<char*> argv;
     if (started()) {
         *error = kErrorInvalidParameter;
@@ -528,7 +530,18 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     ::posix_spawnattr_setsigmask(&attributes, &signals);
     ::sigfillset(&signals);
     ::posix_spawnattr_setsigdefault(&attributes, &signals);
-    ::posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF);
+    short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
+    if (group == ProcessGroup::Own) {
+        // Orphans of the group come back to this process rather than to init, so that
+        // terminateGroup can see them gone.
+        if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+            *error = windowsErrorFromErrno(errno);
+            return false;
+        }
+        ::posix_spawnattr_setpgroup(&attributes, 0);
+        flags |= POSIX_SPAWN_SETPGROUP;
+    }
+    ::posix_spawnattr_setflags(&attributes, flags);
     pid_t pid = 0;
     const int failure =
         ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
@@ -548,6 +561,7 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     }
     handle_ = pidfd;
     id_ = static_cast<std::uint32_t>(pid);
+    group_ = group == ProcessGroup::Own ? pid : kNone;
     reaped_ = false;
     return true;
 }
@@ -598,6 +612,42 @@ bool Process::terminate(std::uint32_t* error) {
         return false;
     }
     reaped_ = reapChild(static_cast<pid_t>(id_), 0, &status_);
+    return true;
+}
+
+bool Process::terminateGroup(std::uint32_t timeoutMs, std::uint32_t* error) {
+    if (group_ == kNone) {
+        return terminate(error);
+    }
+    const pid_t group = static_cast<pid_t>(group_);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    for (;;) {
+        // Members that were starting when the last signal went out get one too. The id cannot
+        // name another group meanwhile: it stays taken while any member lives, and the leader
+        // is reaped only here or after it was seen to end.
+        if (::kill(-group, SIGKILL) != 0) {
+            if (errno == ESRCH) {
+                break;
+            }
+            *error = windowsErrorFromErrno(errno);
+            return false;
+        }
+        if (!reaped_) {
+            reaped_ = reapChild(static_cast<pid_t>(id_), WNOHANG, &status_);
+        }
+        // The orphans of the group, which the subreaper role made this program's children.
+        int status = 0;
+        while (::waitpid(-group, &status, WNOHANG) > 0) {
+        }
+        if (std::chrono::steady_clock::now() >= deadline) {
+            *error = kErrorTimeout;
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    if (!reaped_) {
+        reaped_ = reapChild(static_cast<pid_t>(id_), 0, &status_);
+    }
     return true;
 }
 

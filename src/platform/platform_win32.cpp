@@ -491,12 +491,24 @@ Process::~Process() {
     if (started()) {
         ::CloseHandle(handleOf(handle_));
     }
+    // Without kill-on-close the job's processes go on running; the job ends with the last.
+    if (group_ != kNone) {
+        ::CloseHandle(handleOf(group_));
+    }
 }
 
 bool Process::start(const NativeString& program, const std::vector<NativeString>& arguments,
-                    std::uint32_t* error) {
+                    std::uint32_t* error, ProcessGroup group) {
     std::wstring line;
     if (!commandLine(started(), program, arguments, true, &line, error)) {
+        return false;
+    }
+    // No limits, and no breakaway either: a helper started with CREATE_BREAKAWAY_FROM_JOB
+    // would outlive terminateGroup. Jobs nest (Windows 8 on), so this works whether or not
+    // this program runs in a job of its own caller.
+    HANDLE job = nullptr;
+    if (group == ProcessGroup::Own && (job = ::CreateJobObjectW(nullptr, nullptr)) == nullptr) {
+        *error = ::GetLastError();
         return false;
     }
     STARTUPINFOW startup = {};
@@ -504,13 +516,28 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     PROCESS_INFORMATION info = {};
     // No application name: the program is the first token of the command line, which the
     // started process reads its own element 0 from. The line is writable, as the call wants.
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    // Suspended until it is in its job, so that nothing it starts runs outside.
+    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE,
+                          job != nullptr ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup,
                           &info)) {
         *error = ::GetLastError();
+        if (job != nullptr) {
+            ::CloseHandle(job);
+        }
+        return false;
+    }
+    if (job != nullptr && (!::AssignProcessToJobObject(job, info.hProcess) ||
+                           ::ResumeThread(info.hThread) == static_cast<DWORD>(-1))) {
+        *error = ::GetLastError();
+        ::TerminateProcess(info.hProcess, 1);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+        ::CloseHandle(job);
         return false;
     }
     ::CloseHandle(info.hThread);
     handle_ = reinterpret_cast<std::intptr_t>(info.hProcess);
+    group_ = job != nullptr ? reinterpret_cast<std::intptr_t>(job) : kNone;
     id_ = info.dwProcessId;
     return true;
 }
@@ -577,6 +604,36 @@ bool Process::terminate(std::uint32_t* error) {
         return false;
     }
     return true;
+}
+
+bool Process::terminateGroup(std::uint32_t timeoutMs, std::uint32_t* error) {
+    if (group_ == kNone) {
+        return terminate(error);
+    }
+    const HANDLE job = handleOf(group_);
+    if (!::TerminateJobObject(job, 1)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    // TerminateJobObject only starts the end of each process; a process counts as active
+    // until it is gone, its mapped files with it.
+    const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+    for (;;) {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        if (!::QueryInformationJobObject(job, JobObjectBasicAccountingInformation, &accounting,
+                                         sizeof accounting, nullptr)) {
+            *error = ::GetLastError();
+            return false;
+        }
+        if (accounting.ActiveProcesses == 0 && wait(0) == ProcessWait::Ended) {
+            return true;
+        }
+        if (::GetTickCount64() >= deadline) {
+            *error = ERROR_TIMEOUT;
+            return false;
+        }
+        ::Sleep(5);
+    }
 }
 
 bool startElevatedDetached(const NativeString& program, const std::vector<NativeString>& arguments,

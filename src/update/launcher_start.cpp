@@ -9,6 +9,8 @@ namespace {
 
 constexpr int kPolls = 150;
 constexpr std::uint32_t kPollMs = 100;
+// How long the launcher's processes may take to be gone once they are told to end.
+constexpr std::uint32_t kGroupEndMs = 10000;
 
 // The launcher's own file only: a directory, or a link planted there, is no acknowledgement; nor
 // is a file that stood there before the start (an earlier update's, or any file the caller
@@ -30,7 +32,7 @@ bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath) {
     // The launcher receives the acknowledgement path exactly as this program did.
     if (!launcher.start(nativeArgument(QDir::toNativeSeparators(launcherPath)),
                         {nativeArgument(QStringLiteral("--update-ack")), nativeArgument(ackPath)},
-                        &error)) {
+                        &error, platform::ProcessGroup::Own)) {
         return false;
     }
     for (int poll = 0; poll < kPolls; ++poll) {
@@ -44,6 +46,9 @@ bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath) {
             break;
         }
     }
-    launcher.terminate(&error);
+    // Its helpers too (a browser engine, a crash handler): they keep the new files open and
+    // mapped, and the rollback could not put the originals back while they run. Should some
+    // outlast the wait, the rollback still tries.
+    launcher.terminateGroup(kGroupEndMs, &error);
     return false;
 }

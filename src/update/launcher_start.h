@@ -6,5 +6,6 @@
 // times, each waiting up to 100 milliseconds on the launcher, for a regular file at `ackPath`
 // that was not there before the start, or that was replaced or rewritten since (the file is
 // never created or removed here). True when it appeared (the launcher then goes on running);
-// otherwise the launcher is ended with exit code 1 and the answer is false.
+// otherwise the launcher and every process it started are ended (exit code 1), and waited for
+// until they are gone, and the answer is false.
 bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath);

@@ -7,6 +7,9 @@
 //   never   writes its process id to ACK.pid and runs until ACK.stop appears, never acknowledging
 //   late    as never, then acknowledges and ends
 //   crash   aborts without acknowledging
+//   helper  starts a helper that holds ClientLauncher.exe open and writes its process id to
+//           ACK.pid, waits for it to say so (ACK.held), and ends without acknowledging; the
+//           helper runs until ACK.stop appears
 // The acknowledgement holds the arguments after element 0, one a line, in UTF-8, as this process
 // received them. Every wait is bounded, so a test that fails halfway leaves nothing running.
 #include <chrono>
@@ -17,6 +20,7 @@
 #include <vector>
 
 #include "platform.h"
+#include "test_support.h"
 
 #ifndef _WIN32
 #include <sys/resource.h>
@@ -85,6 +89,29 @@ int main(int argc, char** argv) {
     const char* variable = std::getenv("LAUNCHERUPDATER_TEST_LAUNCHER");
     const std::string mode = variable != nullptr ? variable : "";
 
+    if (mode == "helper" && arguments.size() == 4) {
+        if (!testsupport::holdOpen(arguments[0]) ||
+            !write(withSuffix(ackPath, ".pid"), std::to_string(platform::currentProcessId())) ||
+            !write(withSuffix(ackPath, ".held"), std::string())) {
+            return 1;
+        }
+        runUntilStopped(ackPath);
+        return 0;
+    }
+    if (mode == "helper") {
+        platform::Process helper;
+        std::uint32_t error = 0;
+        if (!helper.start(arguments[0], {arguments[1], arguments[2], withSuffix({}, "--hold")},
+                          &error)) {
+            return 1;
+        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
+        while (!platform::entryExists(withSuffix(ackPath, ".held")) &&
+               std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+        return 0;
+    }
     if (mode == "never" || mode == "late") {
         if (!write(withSuffix(ackPath, ".pid"), std::to_string(platform::currentProcessId()))) {
             return 1;

@@ -129,6 +129,8 @@ void TestUpdateProcess::updates_data() {
     row("a directory at the acknowledgement path", false, "exit", "directory", 6);
     // About 15 seconds: the updater gives the launcher 150 polls of 100 ms.
     row("the launcher never acknowledges and is ended", false, "never", "", 6);
+    // Its helper holds the new launcher open: it must be gone before the rollback.
+    row("the launcher ends, its helper runs on", true, "helper", "", 6);
     // Windows names cannot hold a double quote, and a trailing backslash names the directory.
     if (!harness::underWine()) {
         row("double quotes and a trailing backslash in the paths", true, "exit", "", 0,
@@ -189,7 +191,7 @@ void TestUpdateProcess::updates() {
     QCOMPARE(journal.value("phase"), QJsonValue("rolled-back"));
     QCOMPARE(entryLines(journal.value("files").toArray()), expectedEntries(s));
     QCOMPARE(testsupport::fileTree(workDirectory + "/backup", false), FileTree());
-    if (launcher == "never") {
+    if (launcher == "never" || launcher == "helper") {
         QVERIFY(QFile::exists(s.ack + ".pid"));
 #ifndef Q_OS_WIN
         // Under Wine the file holds a Windows process id, which no POSIX call can look up.

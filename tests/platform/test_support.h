@@ -66,6 +66,11 @@ inline std::string readFile(const NativeString& path) {
     return in.bad() || !in.is_open() ? "<unreadable>" : bytes;
 }
 
+// Opens the file at `path` for reading and keeps it open until the process ends; on Windows
+// without delete sharing, as a running program's helper may, so that it cannot be renamed or
+// deleted meanwhile.
+bool holdOpen(const NativeString& path);
+
 #ifdef _WIN32
 // True when the program runs under Wine (ntdll exports wine_get_version).
 bool runningUnderWine();

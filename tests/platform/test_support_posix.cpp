@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,6 +23,10 @@ ScratchDir::~ScratchDir() {
 
 NativeString ScratchDir::operator/(const std::string& relative) const {
     return path_ + "/" + relative;
+}
+
+bool holdOpen(const NativeString& path) {
+    return ::open(path.c_str(), O_RDONLY) >= 0;
 }
 
 bool makeDirectory(const NativeString& path) {

@@ -81,6 +81,11 @@ bool runningUnderWine() {
     return ntdll && ::GetProcAddress(ntdll, "wine_get_version") != nullptr;
 }
 
+bool holdOpen(const NativeString& path) {
+    return ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr) != INVALID_HANDLE_VALUE;
+}
+
 std::uint32_t openForWritingError(const NativeString& path) {
     const HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
