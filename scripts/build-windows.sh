@@ -71,7 +71,7 @@ started=$(now)
 # --- 1. Packages -------------------------------------------------------------------------------
 
 packages=(
-    build-essential cmake ninja-build perl make dpkg-dev xz-utils
+    build-essential cmake ninja-build perl make dpkg-dev xz-utils python3
     g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
     mingw-w64-x86-64-dev
     qt6-base-dev qt6-base-dev-tools

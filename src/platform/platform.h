@@ -210,6 +210,12 @@ std::vector<NativeString> processArguments(int argc, char** argv);
 
 std::uint32_t currentProcessId();
 
+// Makes every library the process loads from now on come from the system directory only, never
+// from the executable's own directory or the current one, which a user may be able to write:
+// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) on Windows, before anything else runs.
+// The executable's own imports are held to the same by its load configuration. Nothing on POSIX.
+void restrictLibrarySearch();
+
 // True when the process's standard error is a terminal (a console on Windows), where progress
 // may be drawn in place.
 bool standardErrorIsTerminal();

@@ -367,6 +367,8 @@ bool standardErrorIsTerminal() {
     return ::isatty(STDERR_FILENO) == 1;
 }
 
+void restrictLibrarySearch() {}
+
 std::uint32_t currentProcessId() {
     return static_cast<std::uint32_t>(::getpid());
 }

@@ -420,6 +420,10 @@ bool standardErrorIsTerminal() {
     return ::GetFileType(::GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR;
 }
 
+void restrictLibrarySearch() {
+    ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 std::uint32_t currentProcessId() {
     return ::GetCurrentProcessId();
 }
