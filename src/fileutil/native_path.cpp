@@ -2,10 +2,13 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 namespace {
 
-constexpr int kMaxShortPathLength = 259;
+// CreateDirectoryW takes 248 units at most (MAX_PATH less room for an 8.3 file name); other
+// calls 259. One limit for all, so that a directory is never the one call that fails.
+constexpr int kMaxShortPathLength = 247;
 const QLatin1String kLongPathPrefix("\\\\?\\");
 
 // QDir::cleanPath keeps a leading "//" only on Windows; the UNC marker must survive on every
@@ -23,9 +26,23 @@ QString cleanWindowsPath(const QString& path) {
 
 }  // namespace
 
+bool isSamePath(const QString& a, const QString& b) {
+    return QDir::cleanPath(QFileInfo(a).absoluteFilePath())
+               .compare(QDir::cleanPath(QFileInfo(b).absoluteFilePath()), kFileNameCase) == 0;
+}
+
+bool isFullyQualifiedWindowsPath(const QString& path) {
+    const auto separator = [](QChar c) { return c == QLatin1Char('\\') || c == QLatin1Char('/'); };
+    return (path.size() >= 3 && path.at(0).isLetter() && path.at(1) == QLatin1Char(':') &&
+            separator(path.at(2))) ||
+           (path.size() >= 2 && separator(path.at(0)) && separator(path.at(1)));
+}
+
 QString toWindowsLongPath(const QString& path) {
     QString native = cleanWindowsPath(path);
-    if (native.size() <= kMaxShortPathLength || native.startsWith(kLongPathPrefix)) {
+    // \\?\ turns off the system's own resolution, of the current directory included.
+    if (native.size() <= kMaxShortPathLength || native.startsWith(kLongPathPrefix) ||
+        !isFullyQualifiedWindowsPath(native)) {
         return native;
     }
     if (native.startsWith(QLatin1String("\\\\"))) {
@@ -41,6 +58,12 @@ platform::NativeString nativeFilePath(const QString& path) {
         return {};
     }
 #ifdef _WIN32
+    // Made absolute the way the system would, before any prefix, as Qt does.
+    if (!isFullyQualifiedWindowsPath(path)) {
+        return toWindowsLongPath(QString::fromStdWString(platform::absolutePath(
+                                     QDir::toNativeSeparators(path).toStdWString())))
+            .toStdWString();
+    }
     return toWindowsLongPath(path).toStdWString();
 #else
     return QFile::encodeName(QDir::cleanPath(path)).toStdString();

@@ -4,14 +4,31 @@
 
 #include "platform.h"
 
-// The form of `path` that Windows' CreateFileW accepts at any length: cleaned (doubled
-// separators, "." and resolvable ".." segments removed), with backslashes, and from 260 UTF-16
-// code units on prefixed with \\?\ (\\?\UNC\ for a \\server\share path). A path that already
-// starts with \\?\ is left as cleaned. Pure string work, the same on every platform.
+// Windows file systems compare names without regard to letter case; elsewhere case counts.
+#ifdef _WIN32
+constexpr Qt::CaseSensitivity kFileNameCase = Qt::CaseInsensitive;
+#else
+constexpr Qt::CaseSensitivity kFileNameCase = Qt::CaseSensitive;
+#endif
+
+// Whether `a` and `b` name the same place as text: each made absolute and cleaned, compared in
+// kFileNameCase. Links are not resolved.
+bool isSamePath(const QString& a, const QString& b);
+
+// True for a Windows path that names its drive and root (C:\..., either separator) or a share
+// or device (\\...): one the system does not resolve against a current directory.
+bool isFullyQualifiedWindowsPath(const QString& path);
+
+// The form of `path` that Windows' calls accept at any length: cleaned (doubled separators, "."
+// and resolvable ".." segments removed), with backslashes, and from 248 UTF-16 code units on (the
+// limit of CreateDirectoryW) prefixed with \\?\ (\\?\UNC\ for a \\server\share path). A path
+// that already starts with \\?\, or is not fully qualified, is left as cleaned: the prefix would
+// keep the system from resolving it. Pure string work, the same on every platform.
 QString toWindowsLongPath(const QString& path);
 
-// The string handed to the OS layer to open `path`: the long-path form on Windows, the cleaned
-// path in the file system's encoding elsewhere. Empty for a path holding U+0000, which the OS
+// The string handed to the OS layer to open `path`: on Windows the long-path form of its
+// absolute path (GetFullPathNameW for one that is not fully qualified), elsewhere the cleaned
+// path in the file system's encoding. Empty for a path holding U+0000, which the OS
 // layer refuses (error 123), so that no call opens the shorter name before the NUL.
 platform::NativeString nativeFilePath(const QString& path);
 

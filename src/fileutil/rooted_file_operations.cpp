@@ -15,12 +15,6 @@
 
 namespace {
 
-#ifdef Q_OS_WIN
-constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
-#else
-constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
-#endif
-
 QString cleanAbsolute(const QString& path) {
     return QDir::cleanPath(QFileInfo(path).absoluteFilePath());
 }
@@ -67,11 +61,11 @@ bool RootedFileOperations::locate(const QString& path, Located& located) const {
     const QString clean = cleanAbsolute(path);
     located = Located();
     for (const std::shared_ptr<Root>& root : roots_) {
-        const bool same = clean.compare(root->path, kPathCase) == 0;
+        const bool same = clean.compare(root->path, kFileNameCase) == 0;
         const QString prefix =
             root->path.endsWith(QLatin1Char('/')) ? root->path : root->path + QLatin1Char('/');
         // The deepest root that holds the path decides.
-        if ((same || clean.startsWith(prefix, kPathCase)) &&
+        if ((same || clean.startsWith(prefix, kFileNameCase)) &&
             (located.root == nullptr || root->path.size() > located.root->path.size())) {
             located.root = root.get();
             located.components =

@@ -135,6 +135,11 @@ bool flushDirectory(const NativeString& path, std::uint32_t* error);
 // followed) that stands at `to`. Fails when `to` is a directory.
 bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t* error);
 
+// `path` made absolute the way the system resolves it for a call: Windows GetFullPathNameW
+// (against the current directory, or that of the drive named), POSIX the current directory
+// joined in front of a relative path. `path` unchanged when that fails.
+NativeString absolutePath(const NativeString& path);
+
 // True when anything stands at `path`: a file, a directory, or a symbolic link itself, dangling
 // or not (the name is never followed).
 bool entryExists(const NativeString& path);

@@ -233,6 +233,20 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
     return true;
 }
 
+NativeString absolutePath(const NativeString& path) {
+    if (path.empty() || path[0] == '/') {
+        return path;
+    }
+    std::vector<char> buffer(4096);
+    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+        if (errno != ERANGE) {
+            return path;
+        }
+        buffer.resize(buffer.size() * 2);
+    }
+    return NativeString(buffer.data()) + "/" + path;
+}
+
 bool entryExists(const NativeString& path) {
     std::uint32_t error = 0;
     struct stat st;

@@ -286,6 +286,27 @@ bool replaceFile(const NativeString& from, const NativeString& to, std::uint32_t
     return true;
 }
 
+NativeString absolutePath(const NativeString& path) {
+    if (path.empty() || path.find(L'\0') != NativeString::npos) {
+        return path;
+    }
+    // The size needed includes the terminating NUL; the path may change in between (another
+    // thread setting the current directory), hence the loop.
+    std::wstring buffer(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD size = ::GetFullPathNameW(path.c_str(), static_cast<DWORD>(buffer.size()),
+                                              &buffer[0], nullptr);
+        if (size == 0) {
+            return path;
+        }
+        if (size < buffer.size()) {
+            buffer.resize(size);
+            return buffer;
+        }
+        buffer.resize(size);
+    }
+}
+
 bool entryExists(const NativeString& path) {
     std::uint32_t error = 0;
     // The attributes of a link are its own; it is not followed.

@@ -10,18 +10,13 @@
 #include "file_operations.h"
 #include "installation_lock.h"
 #include "launcher_start.h"
+#include "native_path.h"
 #include "package_checks.h"
 #include "retrying_file_operations.h"
 #include "rooted_file_operations.h"
 #include "update_checks.h"
 
 namespace {
-
-#ifdef Q_OS_WIN
-constexpr Qt::CaseSensitivity kPathCase = Qt::CaseInsensitive;
-#else
-constexpr Qt::CaseSensitivity kPathCase = Qt::CaseSensitive;
-#endif
 
 const QString kWorkParent = QStringLiteral(".tavorin-update");
 const QString kUnsafeLink =
@@ -43,7 +38,7 @@ bool checkPaths(const UpdateRequest& request, QString& message) {
         message = QStringLiteral("Launcher update paths are invalid.");
         return false;
     }
-    if (install.absoluteFilePath() == staged.absoluteFilePath()) {
+    if (isSamePath(request.installRoot, request.stagedRoot)) {
         message = QStringLiteral("Launcher update staging must be separate from the installation.");
         return false;
     }
@@ -190,7 +185,7 @@ private:
         QList<UpdateEntry> planned;
         QSet<QString> earlier;
         const auto key = [](const QString& path) {
-            return kPathCase == Qt::CaseSensitive ? path : path.toCaseFolded();
+            return kFileNameCase == Qt::CaseSensitive ? path : path.toCaseFolded();
         };
         const auto plan = [&](const QString& path, bool replacement) {
             UpdateEntry entry = makeEntry(path, replacement);

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include "native_path.h"
 #include "package_checks.h"
 #include "release_manifest.h"
 
@@ -13,8 +14,7 @@ const QString kPlanFileName = QStringLiteral("launcher-update-plan.json");
 bool checkDelta(const UpdateRequest& request, const ReleaseManifest* release, FileOperations& files,
                 UpdateWork& work, QString& message) {
     // Only the plan that travels with the staged files describes them.
-    if (QFileInfo(request.deltaPlanPath).absoluteFilePath() !=
-        QDir(request.stagedRoot).absoluteFilePath(kPlanFileName)) {
+    if (!isSamePath(request.deltaPlanPath, QDir(request.stagedRoot).filePath(kPlanFileName))) {
         message =
             QStringLiteral("Launcher delta plan must be the staged launcher-update-plan.json.");
         return false;

@@ -8,10 +8,15 @@ void TestFileUtil::windowsLongPath_data() {
     QTest::addColumn<QString>("path");
     QTest::addColumn<QString>("expected");
 
-    const QString dir = QStringLiteral("C:\\") + QString(250, QLatin1Char('d'));  // 253 units
-    QTest::newRow("259 unchanged") << dir + "\\12345" << dir + "\\12345";
-    QTest::newRow("260 prefixed") << dir + "\\123456"
-                                  << "\\\\?\\" + dir + "\\123456";
+    const QString dir = QStringLiteral("C:\\") + QString(240, QLatin1Char('d'));  // 243 units
+    // From 248 on, where CreateDirectoryW stops taking a path.
+    QTest::newRow("247 unchanged") << dir + "\\123" << dir + "\\123";
+    QTest::newRow("248 prefixed") << dir + "\\1234"
+                                  << "\\\\?\\" + dir + "\\1234";
+    QTest::newRow("long but relative: unchanged, left to the system")
+        << QString(300, 'r') + "/x" << QString(300, 'r') + "\\x";
+    QTest::newRow("long but drive-relative")
+        << "C:" + QString(300, 'r') << "C:" + QString(300, 'r');
     QTest::newRow("forward slashes and dot segments cleaned first")
         << QString(dir).replace('\\', '/') + "/x/../y/./123456"
         << "\\\\?\\" + dir + "\\y\\123456";

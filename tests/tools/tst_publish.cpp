@@ -433,6 +433,13 @@ private slots:
         QTest::newRow("device name in a build") << "manifest" << FileTree{{"aux.txt", "x"}} << true
                                                 << "aux.txt has a name the updater refuses"
                                                 << "";
+        QTest::newRow("name Windows cannot hold in a build")
+            << "manifest" << FileTree{{"bin/a?.dll", "x"}} << true
+            << "a?.dll has a name Windows cannot hold"
+            << "";
+        QTest::newRow("control character in a launcher")
+            << "full" << with("lib/tab\t.dll", "x") << true << "has a name Windows cannot hold"
+            << "";
         QTest::newRow("letter case in a build")
             << "manifest" << FileTree{{"Bin/a", "x"}, {"bin/b", "y"}} << true
             << "differs from another name only in letter case"

@@ -9,6 +9,17 @@
 #include "path_rules.h"
 #include "symlink_guard.h"
 
+namespace {
+
+// What Windows refuses in a name (error 123) beyond the updater's own path rules.
+bool isWindowsFileName(const QString& path) {
+    return std::none_of(path.cbegin(), path.cend(), [](QChar c) {
+        return c.unicode() < 0x20 || QStringLiteral("<>\"|?*").contains(c);
+    });
+}
+
+}  // namespace
+
 QString displayPath(const QString& root, const QString& relativePath) {
     return QDir::toNativeSeparators(QDir(root).filePath(relativePath));
 }
@@ -41,6 +52,13 @@ bool walkTree(const QString& root, const TreeRules& rules, QList<TreeEntry>& ent
             message = QStringLiteral(
                           "%1 has a name the updater refuses (a Windows device name, "
                           "a trailing dot or space, a colon or a backslash).")
+                          .arg(shown);
+            return false;
+        }
+        if (!isWindowsFileName(entry.path)) {
+            message = QStringLiteral(
+                          "%1 has a name Windows cannot hold (one of < > \" | ? * or a control "
+                          "character).")
                           .arg(shown);
             return false;
         }
