@@ -31,6 +31,7 @@ constexpr std::uint32_t kErrorSharingViolation = 32;
 constexpr std::uint32_t kErrorFileExists = 80;
 constexpr std::uint32_t kErrorInvalidParameter = 87;
 constexpr std::uint32_t kErrorInvalidName = 123;
+constexpr std::uint32_t kErrorNotFound = 1168;
 constexpr std::uint32_t kErrorCancelled = 1223;
 
 // The Windows error number that stands for an errno value (ENOENT is 2, EACCES is 5, ...).
@@ -253,6 +254,10 @@ constexpr std::uint32_t kErrorTimeout = 1460;
 // takes every process it starts in turn (see Process::terminateGroup).
 enum class ProcessGroup { Inherited, Own };
 
+// Whose rights a started process has: this program's, or those of the user at whose desktop an
+// elevated copy of this program was asked for (see Process::start).
+enum class ProcessUser { This, Desktop };
+
 // A process started by this program. The owner closes the process handle when it ends; a
 // process still running then goes on running. On POSIX an ended child is always reaped, by
 // wait(), exitCode(), terminate() or the destructor; one that outlives its owner is reaped by
@@ -275,8 +280,15 @@ public:
     // starts can escape it (without kill-on-close: the group outlives this owner); POSIX: a new
     // process group that the process leads, this program becoming the subreaper of its
     // descendants, so that those whose parents end are still its to reap.
+    // With ProcessUser::Desktop the process runs with the rights of the desktop's user, in the
+    // directory of `program`: Windows the token of the shell (the process of the shell's
+    // window), through CreateProcessWithTokenW, and that user's environment; POSIX the user
+    // pkexec names in PKEXEC_UID, through setpriv. Where that cannot be done (no shell, no
+    // PKEXEC_UID, no setpriv, the call refused) the process starts as with ProcessUser::This,
+    // and *desktopError says why; it is 0 when the process runs as the desktop's user.
     bool start(const NativeString& program, const std::vector<NativeString>& arguments,
-               std::uint32_t* error, ProcessGroup group = ProcessGroup::Inherited);
+               std::uint32_t* error, ProcessGroup group = ProcessGroup::Inherited,
+               ProcessUser user = ProcessUser::This, std::uint32_t* desktopError = nullptr);
 
     // Starts `program` with `arguments` and administrator rights, which the user is asked for:
     // the shell's "runas" on Windows, pkexec found on PATH on POSIX (pkexec hands the program

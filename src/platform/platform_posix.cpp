@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <openssl/evp.h>
 #include <poll.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/prctl.h>
@@ -16,6 +17,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -495,6 +497,45 @@ NativeString pkexecCommand(const NativeString& program, const std::vector<Native
     return pkexec;
 }
 
+// setpriv, and the arguments that make it run `program` with `arguments` as the user that
+// pkexec names in PKEXEC_UID, with that user's groups and a fresh environment of that user's
+// (HOME, USER, PATH, ...), as a login would give. False with *error set when that cannot be done:
+// 1168 (not found) without PKEXEC_UID, as when this program was not started through pkexec, or
+// for a uid without an account, 2 without setpriv.
+bool desktopUserCommand(const NativeString& program, const std::vector<NativeString>& arguments,
+                        NativeString* setpriv, std::vector<NativeString>* setprivArguments,
+                        std::uint32_t* error) {
+    const char* text = std::getenv("PKEXEC_UID");
+    char* end = nullptr;
+    const unsigned long uid = text != nullptr ? std::strtoul(text, &end, 10) : 0;
+    struct passwd account;
+    struct passwd* found = nullptr;
+    std::vector<char> buffer(16384);
+    if (text == nullptr || *text == '\0' || *end != '\0' ||
+        ::getpwuid_r(static_cast<uid_t>(uid), &account, buffer.data(), buffer.size(), &found) !=
+            0 ||
+        found == nullptr) {
+        *error = kErrorNotFound;
+        return false;
+    }
+    // At its place in the system, never looked up on a PATH.
+    for (const char* candidate : {"/usr/bin/setpriv", "/bin/setpriv"}) {
+        if (::access(candidate, X_OK) == 0) {
+            *setpriv = candidate;
+            *setprivArguments = {"--reuid=" + std::to_string(uid),
+                                 "--regid=" + std::to_string(account.pw_gid),
+                                 "--init-groups",
+                                 "--reset-env",
+                                 "--",
+                                 program};
+            setprivArguments->insert(setprivArguments->end(), arguments.begin(), arguments.end());
+            return true;
+        }
+    }
+    *error = kErrorFileNotFound;
+    return false;
+}
+
 }  // namespace
 
 ProcessWait waitForProcessExit(std::uint32_t pid, std::uint32_t timeoutMs,
@@ -525,13 +566,35 @@ Process::~Process() {
 }
 
 bool Process::start(const NativeString& program, const std::vector<NativeString>& arguments,
-                    std::uint32_t* error, ProcessGroup group) {
-    std::vector<char*> argv;
+                    std::uint32_t* error, ProcessGroup group, ProcessUser user,
+                    std::uint32_t* desktopError) {
     if (started()) {
         *error = kErrorInvalidParameter;
         return false;
     }
-    if (!usablePath(program, error) || !argumentVector(program, arguments, &argv, error)) {
+    if (!usablePath(program, error)) {
+        return false;
+    }
+    // As the desktop's user, setpriv takes the program over; otherwise it starts itself.
+    NativeString executable = program;
+    std::vector<NativeString> rest = arguments;
+    NativeString directory;
+    std::uint32_t notAsDesktopUser = 0;
+    if (user == ProcessUser::Desktop &&
+        desktopUserCommand(program, arguments, &executable, &rest, &notAsDesktopUser)) {
+        directory = program.substr(0, program.rfind('/') + 1);
+    }
+    if (desktopError != nullptr) {
+        *desktopError = notAsDesktopUser;
+    }
+    std::vector<char*> argv;
+    if (!argumentVector(executable, rest, &argv, error)) {
+        return false;
+    }
+    // Orphans of the group come back to this process rather than to init, so that
+    // terminateGroup can see them gone.
+    if (group == ProcessGroup::Own && ::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
+        *error = windowsErrorFromErrno(errno);
         return false;
     }
     posix_spawn_file_actions_t actions;
@@ -546,25 +609,22 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     ::posix_spawnattr_setsigmask(&attributes, &signals);
     ::sigfillset(&signals);
     ::posix_spawnattr_setsigdefault(&attributes, &signals);
+    if (!directory.empty()) {
+        ::posix_spawn_file_actions_addchdir_np(&actions, directory.c_str());
+    }
     short flags = POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF;
     if (group == ProcessGroup::Own) {
-        // Orphans of the group come back to this process rather than to init, so that
-        // terminateGroup can see them gone.
-        if (::prctl(PR_SET_CHILD_SUBREAPER, 1) != 0) {
-            *error = windowsErrorFromErrno(errno);
-            return false;
-        }
         ::posix_spawnattr_setpgroup(&attributes, 0);
         flags |= POSIX_SPAWN_SETPGROUP;
     }
     ::posix_spawnattr_setflags(&attributes, flags);
     pid_t pid = 0;
     const int failure =
-        ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), environ);
+        ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (failure != 0) {
-        *error = pathError(program, failure);
+        *error = pathError(executable, failure);
         return false;
     }
     // The child cannot be reaped by anyone else, so its id stays its own until waitpid here.

@@ -522,8 +522,64 @@ Process::~Process() {
     }
 }
 
+namespace {
+
+// A primary token of the user whose desktop this is: the shell's (the process of the shell's
+// window, Explorer), which an elevated administrator may duplicate. False with *error set when
+// there is none (no shell on this desktop: 1168) or it cannot be had.
+bool desktopUserToken(HANDLE* token, DWORD* error) {
+    const HWND shell = ::GetShellWindow();
+    DWORD shellProcessId = 0;
+    if (shell == nullptr || ::GetWindowThreadProcessId(shell, &shellProcessId) == 0 ||
+        shellProcessId == 0) {
+        *error = ERROR_NOT_FOUND;
+        return false;
+    }
+    ScopedHandle process(::OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, shellProcessId));
+    HANDLE shellToken = nullptr;
+    if (process.get() == nullptr ||
+        !::OpenProcessToken(process.get(), TOKEN_DUPLICATE, &shellToken)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    ScopedHandle ownedShellToken(shellToken);
+    if (!::DuplicateTokenEx(shellToken,
+                            TOKEN_QUERY | TOKEN_DUPLICATE | TOKEN_ASSIGN_PRIMARY |
+                                TOKEN_ADJUST_DEFAULT | TOKEN_ADJUST_SESSIONID,
+                            nullptr, SecurityImpersonation, TokenPrimary, token)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+// Starts the command line `line` as the desktop's user, in `program`'s directory and with that
+// user's environment (CreateProcessWithTokenW, which the Secondary Logon service carries out;
+// an elevated administrator holds the impersonation right it needs). False with *error set.
+bool startAsDesktopUser(const NativeString& program, std::wstring line, DWORD flags,
+                        PROCESS_INFORMATION* info, DWORD* error) {
+    HANDLE token = nullptr;
+    if (!desktopUserToken(&token, error)) {
+        return false;
+    }
+    ScopedHandle ownedToken(token);
+    const std::wstring directory = program.substr(0, program.find_last_of(L"\\/") + 1);
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!::CreateProcessWithTokenW(token, 0, nullptr, &line[0], flags | CREATE_UNICODE_ENVIRONMENT,
+                                   nullptr, directory.empty() ? nullptr : directory.c_str(),
+                                   &startup, info)) {
+        *error = ::GetLastError();
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
 bool Process::start(const NativeString& program, const std::vector<NativeString>& arguments,
-                    std::uint32_t* error, ProcessGroup group) {
+                    std::uint32_t* error, ProcessGroup group, ProcessUser user,
+                    std::uint32_t* desktopError) {
     std::wstring line;
     if (!commandLine(started(), program, arguments, true, &line, error)) {
         return false;
@@ -542,9 +598,15 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     // No application name: the program is the first token of the command line, which the
     // started process reads its own element 0 from. The line is writable, as the call wants.
     // Suspended until it is in its job, so that nothing it starts runs outside.
-    if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE,
-                          job != nullptr ? CREATE_SUSPENDED : 0, nullptr, nullptr, &startup,
-                          &info)) {
+    const DWORD flags = job != nullptr ? CREATE_SUSPENDED : 0;
+    DWORD notAsDesktopUser = 0;
+    const bool asDesktopUser = user == ProcessUser::Desktop &&
+                               startAsDesktopUser(program, line, flags, &info, &notAsDesktopUser);
+    if (desktopError != nullptr) {
+        *desktopError = notAsDesktopUser;
+    }
+    if (!asDesktopUser && !::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags,
+                                            nullptr, nullptr, &startup, &info)) {
         *error = ::GetLastError();
         if (job != nullptr) {
             ::CloseHandle(job);

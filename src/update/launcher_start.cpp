@@ -1,6 +1,7 @@
 #include "launcher_start.h"
 
 #include <QDir>
+#include <QtGlobal>
 
 #include "native_path.h"
 #include "platform.h"
@@ -23,17 +24,27 @@ bool acknowledged(const platform::NativeString& ackPath, bool stoodBefore,
 
 }  // namespace
 
-bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath) {
+bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath, bool asDesktopUser) {
     const platform::NativeString ack = nativeFilePath(ackPath);
     platform::FileStamp before;
     const bool stoodBefore = platform::regularFileStamp(ack, &before);
     platform::Process launcher;
     std::uint32_t error = 0;
+    std::uint32_t desktopError = 0;
     // The launcher receives the acknowledgement path exactly as this program did.
-    if (!launcher.start(nativeArgument(QDir::toNativeSeparators(launcherPath)),
-                        {nativeArgument(QStringLiteral("--update-ack")), nativeArgument(ackPath)},
-                        &error, platform::ProcessGroup::Own)) {
+    if (!launcher.start(
+            nativeArgument(QDir::toNativeSeparators(launcherPath)),
+            {nativeArgument(QStringLiteral("--update-ack")), nativeArgument(ackPath)}, &error,
+            platform::ProcessGroup::Own,
+            asDesktopUser ? platform::ProcessUser::Desktop : platform::ProcessUser::This,
+            &desktopError)) {
         return false;
+    }
+    if (asDesktopUser && desktopError != 0) {
+        qWarning(
+            "launcher update: the updated launcher runs with administrator rights: it could "
+            "not be started as the desktop's user (error %u).",
+            desktopError);
     }
     for (int poll = 0; poll < kPolls; ++poll) {
         if (acknowledged(ack, stoodBefore, before)) {

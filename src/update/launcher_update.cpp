@@ -361,5 +361,10 @@ bool applyLauncherUpdate(const UpdateRequest& request, const SignatureVerifier& 
     // The run works only below the installation and the staging, each held open.
     RootedFileOperations rooted({request.installRoot, request.stagedRoot});
     RetryingFileOperations files(rooted);
-    return applyLauncherUpdate(request, verifier, files, startUpdatedLauncher, message);
+    // A copy elevated on the launcher's behalf hands the new launcher back the user's rights.
+    const bool asDesktopUser = request.elevated;
+    const LauncherStart start = [asDesktopUser](const QString& launcher, const QString& ack) {
+        return startUpdatedLauncher(launcher, ack, asDesktopUser);
+    };
+    return applyLauncherUpdate(request, verifier, files, start, message);
 }

@@ -154,6 +154,57 @@ TEST_CASE(process_is_followed_and_ended) {
 #endif
 }
 
+// An elevated copy starts the updated launcher with the rights of the user it was elevated for,
+// in the launcher's own directory; where it cannot, the launcher starts all the same, with this
+// program's rights, and the caller learns why.
+TEST_CASE(process_starts_as_the_desktop_user_where_it_can) {
+    platform::Process child;
+    std::uint32_t error = 0;
+    std::uint32_t desktopError = 0;
+#ifdef _WIN32
+    // Wine has no secondary logon: either way the child runs, in its job.
+    REQUIRE(child.start(testsupport::selfPath(), {native("--exit"), native("7")}, &error,
+                        platform::ProcessGroup::Own, platform::ProcessUser::Desktop,
+                        &desktopError));
+    REQUIRE(child.wait(platform::kWaitForever) == ProcessWait::Ended);
+    std::uint32_t code = 0;
+    CHECK(child.exitCode(&code));
+    CHECK_EQ(code, 7u);
+#else
+    if (::geteuid() != 0) {
+        SKIP("only root may start a process as another user");
+    }
+    // Where the user may run the program and write beside it.
+    ScratchDir scratch;
+    const std::string program = scratch / "child";
+    std::filesystem::copy_file(testsupport::selfPath(), program);
+    REQUIRE(::chmod(scratch.path().c_str(), 0777) == 0);
+    const struct {
+        const char* uid;  // PKEXEC_UID; nullptr: not started through pkexec
+        const char* written;
+        std::uint32_t desktopError;
+        uid_t owner;
+    } rows[] = {{"65534", "echo", 0, 65534},
+                {"4294967294", "", platform::kErrorNotFound, 0},
+                {nullptr, "", platform::kErrorNotFound, 0}};
+    for (const auto& row : rows) {
+        row.uid != nullptr ? ::setenv("PKEXEC_UID", row.uid, 1) : ::unsetenv("PKEXEC_UID");
+        // A relative name lands in the working directory: the program's own, as that user.
+        const std::string file = *row.written != '\0' ? row.written : scratch / "as-root";
+        platform::Process process;
+        REQUIRE(process.start(program, {native("--echo"), file}, &error,
+                              platform::ProcessGroup::Inherited, platform::ProcessUser::Desktop,
+                              &desktopError));
+        REQUIRE(process.wait(platform::kWaitForever) == ProcessWait::Ended);
+        CHECK_EQ(desktopError, row.desktopError);
+        struct stat written;
+        CHECK(::stat((*row.written != '\0' ? scratch / row.written : file).c_str(), &written) == 0);
+        CHECK_EQ(written.st_uid, row.owner);
+    }
+    ::unsetenv("PKEXEC_UID");
+#endif
+}
+
 TEST_CASE(start_failures_give_windows_errors) {
     ScratchDir scratch;
     REQUIRE(testsupport::writeFile(scratch / "text.exe", "no program"));
