@@ -527,7 +527,7 @@ namespace {
 // A primary token of the user whose desktop this is: the shell's (the process of the shell's
 // window, Explorer), which an elevated administrator may duplicate. False with *error set when
 // there is none (no shell on this desktop: 1168) or it cannot be had.
-bool desktopUserToken(HANDLE* token, DWORD* error) {
+bool desktopUserToken(HANDLE* token, std::uint32_t* error) {
     const HWND shell = ::GetShellWindow();
     DWORD shellProcessId = 0;
     if (shell == nullptr || ::GetWindowThreadProcessId(shell, &shellProcessId) == 0 ||
@@ -557,7 +557,7 @@ bool desktopUserToken(HANDLE* token, DWORD* error) {
 // user's environment (CreateProcessWithTokenW, which the Secondary Logon service carries out;
 // an elevated administrator holds the impersonation right it needs). False with *error set.
 bool startAsDesktopUser(const NativeString& program, std::wstring line, DWORD flags,
-                        PROCESS_INFORMATION* info, DWORD* error) {
+                        PROCESS_INFORMATION* info, std::uint32_t* error) {
     HANDLE token = nullptr;
     if (!desktopUserToken(&token, error)) {
         return false;
@@ -599,22 +599,40 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     // started process reads its own element 0 from. The line is writable, as the call wants.
     // Suspended until it is in its job, so that nothing it starts runs outside.
     const DWORD flags = job != nullptr ? CREATE_SUSPENDED : 0;
-    DWORD notAsDesktopUser = 0;
+    const auto joined = [&](std::uint32_t* failure) {
+        if (job == nullptr || ::AssignProcessToJobObject(job, info.hProcess)) {
+            return true;
+        }
+        *failure = ::GetLastError();
+        ::TerminateProcess(info.hProcess, 1);
+        ::CloseHandle(info.hThread);
+        ::CloseHandle(info.hProcess);
+        return false;
+    };
+    // A process that the secondary logon service starts may sit in a job of the service's that
+    // will not take ours: it goes again, and the start is made with this program's rights.
+    std::uint32_t notAsDesktopUser = 0;
     const bool asDesktopUser = user == ProcessUser::Desktop &&
-                               startAsDesktopUser(program, line, flags, &info, &notAsDesktopUser);
+                               startAsDesktopUser(program, line, flags, &info, &notAsDesktopUser) &&
+                               joined(&notAsDesktopUser);
     if (desktopError != nullptr) {
         *desktopError = notAsDesktopUser;
     }
-    if (!asDesktopUser && !::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags,
-                                            nullptr, nullptr, &startup, &info)) {
-        *error = ::GetLastError();
-        if (job != nullptr) {
-            ::CloseHandle(job);
+    if (!asDesktopUser) {
+        bool ok = ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr,
+                                   nullptr, &startup, &info);
+        if (!ok) {
+            *error = ::GetLastError();
         }
-        return false;
+        ok = ok && joined(error);
+        if (!ok) {
+            if (job != nullptr) {
+                ::CloseHandle(job);
+            }
+            return false;
+        }
     }
-    if (job != nullptr && (!::AssignProcessToJobObject(job, info.hProcess) ||
-                           ::ResumeThread(info.hThread) == static_cast<DWORD>(-1))) {
+    if (job != nullptr && ::ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
         *error = ::GetLastError();
         ::TerminateProcess(info.hProcess, 1);
         ::CloseHandle(info.hThread);
