@@ -50,6 +50,8 @@ class Image:
         return struct.unpack_from("<I", self.data, offset)[0]
 
     def directory(self, index):
+        if index >= self.u32(self.optional + 108):  # NumberOfRvaAndSizes
+            return 0, 0
         return struct.unpack_from("<II", self.data, self.optional + 112 + 8 * index)
 
     def offset(self, rva):
@@ -117,6 +119,10 @@ def check(path):
             why = "KnownDLL"
         elif base.startswith(("api-ms-win-", "ext-ms-win-")):
             why = "API set"
+        elif base.startswith(("lib", "qt")) or "crypto" in base or "ssl" in base:
+            # A runtime, Qt or OpenSSL DLL never lies in System32: the program would not start.
+            why = "NOT COVERED: not a system DLL; it must be linked in"
+            failures += 1
         elif system32_only:
             why = "System32 only"
         else:

@@ -131,12 +131,18 @@ bool RootedFileOperations::makeDirectories(const QString& path) {
     }
     for (const QString& component : at.components) {
         const platform::NativeString name = nativeName(component);
-        // One made meanwhile by someone else is as good, so long as it is a directory.
+        // One made meanwhile by someone else is as good, so long as it is a directory; when
+        // there is none, why the creation failed is the error (a scanner's 32 is retried).
+        std::uint32_t created = 0;
         if (platform::entryTypeAt(current, name) == platform::EntryType::Missing) {
-            platform::createDirectoryAt(current, name, &error);
+            platform::createDirectoryAt(current, name, &created);
         }
         platform::Directory next;
         if (!next.openBelow(current, name, &error)) {
+            if (created != 0 &&
+                platform::entryTypeAt(current, name) == platform::EntryType::Missing) {
+                error = created;
+            }
             return false;
         }
         current = std::move(next);

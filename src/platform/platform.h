@@ -218,7 +218,7 @@ std::uint32_t currentProcessId();
 
 // Makes every library the process loads from now on come from the system directory only, never
 // from the executable's own directory or the current one, which a user may be able to write:
-// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) on Windows, before anything else runs.
+// SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) on Windows, first thing in main.
 // The executable's own imports are held to the same by its load configuration. Nothing on POSIX.
 void restrictLibrarySearch();
 
@@ -283,9 +283,10 @@ public:
     // With ProcessUser::Desktop the process runs with the rights of the desktop's user, in the
     // directory of `program`: Windows the token of the shell (the process of the shell's
     // window), through CreateProcessWithTokenW, and that user's environment; POSIX the user
-    // pkexec names in PKEXEC_UID, through setpriv. Where that cannot be done (no shell, no
-    // PKEXEC_UID, no setpriv, the call refused) the process starts as with ProcessUser::This,
-    // and *desktopError says why; it is 0 when the process runs as the desktop's user.
+    // pkexec names in PKEXEC_UID, through setpriv, with that user's HOME, USER, LOGNAME and
+    // SHELL. Where that cannot be done (no shell, no PKEXEC_UID, no setpriv, the call refused)
+    // the process starts as with ProcessUser::This, and *desktopError says why; it is 0 when
+    // the process runs as the desktop's user.
     bool start(const NativeString& program, const std::vector<NativeString>& arguments,
                std::uint32_t* error, ProcessGroup group = ProcessGroup::Inherited,
                ProcessUser user = ProcessUser::This, std::uint32_t* desktopError = nullptr);

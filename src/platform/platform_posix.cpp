@@ -17,6 +17,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <iterator>
 #include <string>
 #include <thread>
 #include <vector>
@@ -498,22 +500,28 @@ NativeString pkexecCommand(const NativeString& program, const std::vector<Native
 }
 
 // setpriv, and the arguments that make it run `program` with `arguments` as the user that
-// pkexec names in PKEXEC_UID, with that user's groups and a fresh environment of that user's
-// (HOME, USER, PATH, ...), as a login would give. False with *error set when that cannot be done:
-// 1168 (not found) without PKEXEC_UID, as when this program was not started through pkexec, or
-// for a uid without an account, 2 without setpriv.
+// pkexec names in PKEXEC_UID, with that user's groups; and the environment to run it in: this
+// one, with that user's HOME, USER, LOGNAME and SHELL. False with *error set when that cannot be
+// done: 1168 (not found) without PKEXEC_UID, as when this program was not started through pkexec,
+// or for a uid without an account, 2 without setpriv.
 bool desktopUserCommand(const NativeString& program, const std::vector<NativeString>& arguments,
                         NativeString* setpriv, std::vector<NativeString>* setprivArguments,
-                        std::uint32_t* error) {
+                        std::vector<std::string>* environment, std::uint32_t* error) {
+    // Digits only, and within uid_t: strtoul alone would take "-1" or " 0".
     const char* text = std::getenv("PKEXEC_UID");
-    char* end = nullptr;
-    const unsigned long uid = text != nullptr ? std::strtoul(text, &end, 10) : 0;
+    const std::string digits = text != nullptr ? text : "";
+    uid_t uid = 0;
+    bool valid = !digits.empty() && digits.size() <= 10 &&
+                 digits.find_first_not_of("0123456789") == std::string::npos;
+    if (valid) {
+        const unsigned long long value = std::stoull(digits);
+        uid = static_cast<uid_t>(value);
+        valid = value == uid;
+    }
     struct passwd account;
     struct passwd* found = nullptr;
     std::vector<char> buffer(16384);
-    if (text == nullptr || *text == '\0' || *end != '\0' ||
-        ::getpwuid_r(static_cast<uid_t>(uid), &account, buffer.data(), buffer.size(), &found) !=
-            0 ||
+    if (!valid || ::getpwuid_r(uid, &account, buffer.data(), buffer.size(), &found) != 0 ||
         found == nullptr) {
         *error = kErrorNotFound;
         return false;
@@ -523,12 +531,21 @@ bool desktopUserCommand(const NativeString& program, const std::vector<NativeStr
         if (::access(candidate, X_OK) == 0) {
             *setpriv = candidate;
             *setprivArguments = {"--reuid=" + std::to_string(uid),
-                                 "--regid=" + std::to_string(account.pw_gid),
-                                 "--init-groups",
-                                 "--reset-env",
-                                 "--",
+                                 "--regid=" + std::to_string(account.pw_gid), "--init-groups", "--",
                                  program};
             setprivArguments->insert(setprivArguments->end(), arguments.begin(), arguments.end());
+            // What pkexec kept (the display, say), with the account's own names and home.
+            const std::string own[] = {std::string("HOME=") + account.pw_dir,
+                                       std::string("USER=") + account.pw_name,
+                                       std::string("LOGNAME=") + account.pw_name,
+                                       std::string("SHELL=") + account.pw_shell};
+            environment->assign(std::begin(own), std::end(own));
+            for (char** entry = environ; *entry != nullptr; ++entry) {
+                const std::string name = std::string(*entry).substr(0, std::strcspn(*entry, "="));
+                if (name != "HOME" && name != "USER" && name != "LOGNAME" && name != "SHELL") {
+                    environment->push_back(*entry);
+                }
+            }
             return true;
         }
     }
@@ -579,11 +596,17 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     NativeString executable = program;
     std::vector<NativeString> rest = arguments;
     NativeString directory;
+    std::vector<std::string> environment;
     std::uint32_t notAsDesktopUser = 0;
-    if (user == ProcessUser::Desktop &&
-        desktopUserCommand(program, arguments, &executable, &rest, &notAsDesktopUser)) {
+    if (user == ProcessUser::Desktop && desktopUserCommand(program, arguments, &executable, &rest,
+                                                           &environment, &notAsDesktopUser)) {
         directory = program.substr(0, program.rfind('/') + 1);
     }
+    std::vector<char*> envp;
+    for (std::string& entry : environment) {
+        envp.push_back(&entry[0]);
+    }
+    envp.push_back(nullptr);
     if (desktopError != nullptr) {
         *desktopError = notAsDesktopUser;
     }
@@ -619,12 +642,15 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
     }
     ::posix_spawnattr_setflags(&attributes, flags);
     pid_t pid = 0;
-    const int failure =
-        ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(), environ);
+    const int failure = ::posix_spawn(&pid, executable.c_str(), &actions, &attributes, argv.data(),
+                                      environment.empty() ? environ : envp.data());
     ::posix_spawnattr_destroy(&attributes);
     ::posix_spawn_file_actions_destroy(&actions);
     if (failure != 0) {
         *error = pathError(executable, failure);
+        if (group == ProcessGroup::Own) {
+            ::prctl(PR_SET_CHILD_SUBREAPER, 0);
+        }
         return false;
     }
     // The child cannot be reaped by anyone else, so its id stays its own until waitpid here.
@@ -657,7 +683,8 @@ ProcessWait Process::wait(std::uint32_t timeoutMs) {
         return ProcessWait::Ended;
     }
     const ProcessWait result = pollUntilEnded(fdOf(handle_), timeoutMs);
-    if (result == ProcessWait::Ended) {
+    // A group's leader stays unreaped, and its id with it, until terminateGroup or exitCode.
+    if (result == ProcessWait::Ended && group_ == kNone) {
         reaped_ = reapChild(static_cast<pid_t>(id_), 0, &status_);
     }
     return result;
@@ -698,9 +725,9 @@ bool Process::terminateGroup(std::uint32_t timeoutMs, std::uint32_t* error) {
     const pid_t group = static_cast<pid_t>(group_);
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
-        // Members that were starting when the last signal went out get one too. The id cannot
-        // name another group meanwhile: it stays taken while any member lives, and the leader
-        // is reaped only here or after it was seen to end.
+        // Members that were starting when the last signal went out get one too. The id names
+        // no other group meanwhile: it stays taken while any member, a zombie included, is
+        // left, and the leader (left a zombie by wait) is reaped only here.
         if (::kill(-group, SIGKILL) != 0) {
             if (errno == ESRCH) {
                 break;
@@ -708,12 +735,13 @@ bool Process::terminateGroup(std::uint32_t timeoutMs, std::uint32_t* error) {
             *error = windowsErrorFromErrno(errno);
             return false;
         }
-        if (!reaped_) {
-            reaped_ = reapChild(static_cast<pid_t>(id_), WNOHANG, &status_);
-        }
-        // The orphans of the group, which the subreaper role made this program's children.
+        // The leader, and the orphans that the subreaper role made this program's children.
         int status = 0;
-        while (::waitpid(-group, &status, WNOHANG) > 0) {
+        for (pid_t reaped; (reaped = ::waitpid(-group, &status, WNOHANG)) > 0;) {
+            if (reaped == static_cast<pid_t>(id_)) {
+                reaped_ = true;
+                status_ = status;
+            }
         }
         if (std::chrono::steady_clock::now() >= deadline) {
             *error = kErrorTimeout;

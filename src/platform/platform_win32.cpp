@@ -619,25 +619,29 @@ bool Process::start(const NativeString& program, const std::vector<NativeString>
         *desktopError = notAsDesktopUser;
     }
     if (!asDesktopUser) {
-        bool ok = ::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr,
-                                   nullptr, &startup, &info);
-        if (!ok) {
+        if (!::CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                              &startup, &info)) {
             *error = ::GetLastError();
-        }
-        ok = ok && joined(error);
-        if (!ok) {
             if (job != nullptr) {
                 ::CloseHandle(job);
             }
             return false;
         }
+        // A job this program runs in that takes no nested one: the process runs all the same,
+        // without a group of its own, as it did before groups (terminateGroup ends it alone).
+        if (job != nullptr && !::AssignProcessToJobObject(job, info.hProcess)) {
+            ::CloseHandle(job);
+            job = nullptr;
+        }
     }
-    if (job != nullptr && ::ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
+    if (flags != 0 && ::ResumeThread(info.hThread) == static_cast<DWORD>(-1)) {
         *error = ::GetLastError();
         ::TerminateProcess(info.hProcess, 1);
         ::CloseHandle(info.hThread);
         ::CloseHandle(info.hProcess);
-        ::CloseHandle(job);
+        if (job != nullptr) {
+            ::CloseHandle(job);
+        }
         return false;
     }
     ::CloseHandle(info.hThread);

@@ -60,6 +60,11 @@ bool startUpdatedLauncher(const QString& launcherPath, const QString& ackPath, b
     // Its helpers too (a browser engine, a crash handler): they keep the new files open and
     // mapped, and the rollback could not put the originals back while they run. Should some
     // outlast the wait, the rollback still tries.
-    launcher.terminateGroup(kGroupEndMs, &error);
+    if (!launcher.terminateGroup(kGroupEndMs, &error)) {
+        qWarning(
+            "launcher update: the launcher's processes could not all be ended (error %u); "
+            "the rollback goes on.",
+            error);
+    }
     return false;
 }
