@@ -176,29 +176,28 @@ bool RootedFileOperations::copy(const QString& from, const QString& to) {
                                      nativeName(target.last()), &error);
 }
 
-bool RootedFileOperations::remove(const QString& path) {
+bool RootedFileOperations::atEntry(const QString& path, EntryOperation operation) {
     Located at;
     platform::Directory parent;
     std::uint32_t& error = fresh();
     return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
-           platform::deleteFileAt(parent, nativeName(at.last()), &error);
+           operation(parent, nativeName(at.last()), &error);
+}
+
+bool RootedFileOperations::remove(const QString& path) {
+    return atEntry(path, platform::deleteFileAt);
 }
 
 bool RootedFileOperations::removeDirectory(const QString& path) {
-    Located at;
-    platform::Directory parent;
-    std::uint32_t& error = fresh();
-    return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
-           platform::removeDirectoryAt(parent, nativeName(at.last()), &error);
+    return atEntry(path, platform::removeDirectoryAt);
 }
 
 bool RootedFileOperations::removeTree(const QString& path) {
-    Located at;
-    platform::Directory parent;
-    std::uint32_t& error = fresh();
-    return locate(path, at) && !at.components.isEmpty() && openParent(at, parent) &&
-           (platform::removeTreeAt(parent, nativeName(at.last()), &error) ||
-            error == platform::kErrorFileNotFound);
+    return atEntry(path, [](const platform::Directory& parent, const platform::NativeString& name,
+                            std::uint32_t* error) {
+        return platform::removeTreeAt(parent, name, error) ||
+               *error == platform::kErrorFileNotFound;
+    });
 }
 
 QByteArray RootedFileOperations::hashSha256(const QString& path, QString& message) {

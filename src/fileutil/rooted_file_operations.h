@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "file_operations.h"
+#include "platform.h"
 
 namespace platform {
 class Directory;
@@ -51,6 +52,11 @@ private:
     // on the way is missing, no directory or a link.
     bool openParent(const Located& located, platform::Directory& parent) const;
 
+    using EntryOperation = bool (*)(const platform::Directory& parent,
+                                    const platform::NativeString& name, std::uint32_t* error);
+    // `operation` on the last component of `path`, in its held parent; false when the path is a
+    // root, lies below none, or its parent cannot be opened.
+    bool atEntry(const QString& path, EntryOperation operation);
     // Clears lastError_ for a new call, which fills it in where it fails.
     std::uint32_t& fresh();
 

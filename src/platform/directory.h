@@ -23,9 +23,16 @@ constexpr std::uint32_t kErrorLinkOnTheWay = 1921;
 class Directory {
 public:
     Directory() = default;
-    ~Directory();
-    Directory(Directory&& other) noexcept;
-    Directory& operator=(Directory&& other) noexcept;
+    ~Directory() { close(); }
+    Directory(Directory&& other) noexcept : handle_(other.handle_) { other.handle_ = kClosed; }
+    Directory& operator=(Directory&& other) noexcept {
+        if (this != &other) {
+            close();
+            handle_ = other.handle_;
+            other.handle_ = kClosed;
+        }
+        return *this;
+    }
     Directory(const Directory&) = delete;
     Directory& operator=(const Directory&) = delete;
 

@@ -153,23 +153,6 @@ bool emptyTree(int fd, std::uint32_t* error) {
 
 }  // namespace
 
-Directory::~Directory() {
-    close();
-}
-
-Directory::Directory(Directory&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kClosed;
-}
-
-Directory& Directory::operator=(Directory&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = kClosed;
-    }
-    return *this;
-}
-
 void Directory::close() {
     if (handle_ != kClosed) {
         ::close(static_cast<int>(handle_));

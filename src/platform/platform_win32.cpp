@@ -1005,23 +1005,6 @@ bool finishFileAt(HANDLE file, DWORD failure, std::uint32_t* error) {
 
 }  // namespace
 
-Directory::~Directory() {
-    close();
-}
-
-Directory::Directory(Directory&& other) noexcept : handle_(other.handle_) {
-    other.handle_ = kClosed;
-}
-
-Directory& Directory::operator=(Directory&& other) noexcept {
-    if (this != &other) {
-        close();
-        handle_ = other.handle_;
-        other.handle_ = kClosed;
-    }
-    return *this;
-}
-
 void Directory::close() {
     if (handle_ != kClosed) {
         ::CloseHandle(handleOf(handle_));
@@ -1173,7 +1156,12 @@ bool replaceFileAt(const Directory& from, const NativeString& fromName, const Di
     return renameAt(from, fromName, to, toName, true, error);
 }
 
-bool deleteFileAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
+namespace {
+
+// Deletes the entry `name` when it is of `wanted` type (a file: 5 for a directory; a directory:
+// 267 for anything else), through its own handle.
+bool deleteEntryAt(const Directory& directory, const NativeString& name, EntryType wanted,
+                   std::uint32_t* error) {
     HANDLE raw = nullptr;
     EntryType type = EntryType::Missing;
     if (!openEntry(handleOf(directory), name, DELETE, kShareAll, FILE_OPEN_FOR_BACKUP_INTENT, &raw,
@@ -1181,13 +1169,21 @@ bool deleteFileAt(const Directory& directory, const NativeString& name, std::uin
         return false;
     }
     ScopedHandle entry(raw);
-    const std::uint32_t failure =
-        type == EntryType::Directory ? ERROR_ACCESS_DENIED : markDeleted(entry.get());
+    const bool isDirectory = type == EntryType::Directory;
+    const std::uint32_t failure = isDirectory != (wanted == EntryType::Directory)
+                                      ? (isDirectory ? ERROR_ACCESS_DENIED : ERROR_DIRECTORY)
+                                      : markDeleted(entry.get());
     if (failure != ERROR_SUCCESS) {
         *error = failure;
         return false;
     }
     return true;
+}
+
+}  // namespace
+
+bool deleteFileAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
+    return deleteEntryAt(directory, name, EntryType::File, error);
 }
 
 bool copyToNewFileAt(const Directory& from, const NativeString& fromName, const Directory& to,
@@ -1208,20 +1204,7 @@ bool writeNewFileAt(const Directory& directory, const NativeString& name, const 
 }
 
 bool removeDirectoryAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
-    HANDLE raw = nullptr;
-    EntryType type = EntryType::Missing;
-    if (!openEntry(handleOf(directory), name, DELETE, kShareAll, FILE_OPEN_FOR_BACKUP_INTENT, &raw,
-                   &type, error)) {
-        return false;
-    }
-    ScopedHandle entry(raw);
-    const std::uint32_t failure =
-        type != EntryType::Directory ? ERROR_DIRECTORY : markDeleted(entry.get());
-    if (failure != ERROR_SUCCESS) {
-        *error = failure;
-        return false;
-    }
-    return true;
+    return deleteEntryAt(directory, name, EntryType::Directory, error);
 }
 
 bool removeTreeAt(const Directory& directory, const NativeString& name, std::uint32_t* error) {
