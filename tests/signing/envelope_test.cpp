@@ -89,6 +89,8 @@ void TestSigning::envelopeRules_data() {
             signEnvelope(dashes, {{"payload", base64Url(dashes).replace('-', '+')}}), kMalformed);
     refused("payload with \"/\"",
             signEnvelope(dashes, {{"payload", base64Url(dashes).replace('_', '/')}}), kMalformed);
+    refused("payload with a lone character after its last group",
+            signEnvelope(dashes, {{"payload", base64Url(dashes) + 'A'}}), kMalformed);
     const QByteArray largest(8388608, '\0');
     accepted("payload of 8 MiB", signEnvelope(largest), largest);
     refused("payload of 8 MiB and one byte, correctly signed", signEnvelope(largest + 'x'),
