@@ -19,11 +19,6 @@ QSet<QString> folded(const QStringList& paths) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::silenceLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString planPath = QStringLiteral("/staged/launcher-update-plan.json");
     MemoryFileOperations files(QStringLiteral("/staged"));

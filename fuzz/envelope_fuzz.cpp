@@ -48,12 +48,6 @@ bool encodes(const QString& text, const QByteArray& bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::silenceLog();
-    fuzz::testVerifier();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QByteArray envelope = fuzz::bytesOf(data, size);
     QByteArray payload;

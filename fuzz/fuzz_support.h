@@ -1,4 +1,6 @@
-// What every target shares: the libFuzzer entry points' glue, and the fixed trust anchor.
+// What every target shares: the input as Qt bytes, the fixed trust anchor and the checks of an
+// accepted inventory. Linking it also drops Qt's log lines: a reader that refuses input logs
+// why, and millions of runs would flood the output.
 #pragma once
 
 #include <QByteArray>
@@ -11,9 +13,6 @@
 class SignatureVerifier;
 
 namespace fuzz {
-
-// Drops Qt's log lines: a reader that refuses input logs it, and millions of runs would flood.
-void silenceLog();
 
 // The input as bytes, without a copy that would hide reads past its end from the sanitizer.
 inline QByteArray bytesOf(const std::uint8_t* data, std::size_t size) {

@@ -4,11 +4,6 @@
 #include "fuzz_support.h"
 #include "repair_plan.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::silenceLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     RepairPlan plan;
     plan.manifestId = QStringLiteral("m-1");

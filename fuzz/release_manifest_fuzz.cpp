@@ -2,11 +2,6 @@
 #include "fuzz_support.h"
 #include "release_manifest.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::silenceLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     ReleaseManifest release;
     if (!parseReleaseManifest(fuzz::bytesOf(data, size), release)) {

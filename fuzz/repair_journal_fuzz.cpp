@@ -7,11 +7,6 @@
 #include "repair_journal.h"
 #include "repair_recovery.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::silenceLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     RepairPlan plan;
     plan.installationRoot = QStringLiteral("/inst");

@@ -41,13 +41,6 @@ const Staging& staging() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::silenceLog();
-    fuzz::testVerifier();
-    staging();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const QString planPath = staging().planPath;
     const QString stagingRoot = QFileInfo(planPath).absolutePath();

@@ -3,11 +3,6 @@
 #include "fuzz_support.h"
 #include "signature_verifier.h"
 
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    fuzz::silenceLog();
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::unique_ptr<SignatureVerifier> verifier;
     QString message;
