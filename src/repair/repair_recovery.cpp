@@ -39,7 +39,11 @@ bool undoEntry(const QString& root, const QJsonObject& entry, FileOperations& fi
                QString& message) {
     const QString target = entry.value(QStringLiteral("target")).toString();
     const QString backup = entry.value(QStringLiteral("backup")).toString();
-    if (!isSafeRelativePath(target) || !isSafeRelativePath(backup) ||
+    // The journal is the record of what is still to undo: an entry naming it would delete it
+    // halfway, and a failure after that could not be taken up again.
+    const bool namesJournal =
+        target.compare(QFileInfo(repairJournalPath(root)).fileName(), Qt::CaseInsensitive) == 0;
+    if (namesJournal || !isSafeRelativePath(target) || !isSafeRelativePath(backup) ||
         !backup.startsWith(QLatin1String(".tavorin-backup/")) || files.hasLinkAlong(root, target) ||
         files.hasLinkAlong(root, backup)) {
         message = QStringLiteral("An interrupted game repair journal contains an unsafe path.");

@@ -145,6 +145,9 @@ void TestRepair::rules_data() {
     row("journal backup outside the backups", "", "",
         R"(journal:{"schemaVersion":1,"entries":[{"target":"a.dat","backup":".TAVORIN-backup/1/a.dat","hadOriginal":true}]})",
         24, "An interrupted game repair journal contains an unsafe path.");
+    row("journal entry naming the journal", "", "",
+        R"(journal:{"schemaVersion":1,"entries":[{"target":".Tavorin-Repair-Transaction.json","backup":".tavorin-backup/1/x","hadOriginal":false}]})",
+        24, "An interrupted game repair journal contains an unsafe path.");
 
     row("backup directory cannot be made", "", "", "staged:../../inst/.tavorin-backup=file", 25,
         "Could not create the game repair backup directory.");
