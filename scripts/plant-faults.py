@@ -2,7 +2,8 @@
 """Plants the faults of scripts/faults.py one at a time, builds, runs the tests, and reports
 which test caught each fault and which survived.
 
-    scripts/plant-faults.py [--build-dir DIR] [--only ID ...] [--exclude REGEX] [--out FILE]
+    scripts/plant-faults.py [--build-dir DIR] [--only ID ...] [--exclude REGEX] [--jobs N]
+                            [--out FILE]
 
 Each fault replaces one exact text of one product file; the file is put back before the next,
 also when the run is interrupted. The build directory is configured once (default
@@ -38,7 +39,7 @@ def failed_tests(output):
     return names
 
 
-def plant(fault, build_dir, exclude):
+def plant(fault, build_dir, exclude, jobs):
     path = os.path.join(ROOT, fault["file"])
     with open(path, encoding="utf-8") as handle:
         original = handle.read()
@@ -50,7 +51,8 @@ def plant(fault, build_dir, exclude):
         build = run(["cmake", "--build", build_dir])
         if build.returncode != 0:
             return "no build", build.stdout.strip().splitlines()[-1:]
-        tests = run(["ctest", "--test-dir", build_dir, "-E", exclude, "--timeout", "300"])
+        tests = run(["ctest", "--test-dir", build_dir, "-E", exclude, "--timeout", "300",
+                     "-j", str(jobs)])
         failed = failed_tests(tests.stdout)
         if tests.returncode != 0:
             return "caught", ", ".join(failed) or "ctest failed"
@@ -65,6 +67,7 @@ def main():
     parser.add_argument("--build-dir", default="build-faults")
     parser.add_argument("--only", nargs="*", default=[])
     parser.add_argument("--exclude", default="^race$")
+    parser.add_argument("--jobs", type=int, default=1, help="tests run at once")
     parser.add_argument("--out", default=None)
     args = parser.parse_args()
 
@@ -79,7 +82,7 @@ def main():
     tally = collections.defaultdict(collections.Counter)
     for fault in faults:
         started = time.time()
-        result, detail = plant(fault, args.build_dir, args.exclude)
+        result, detail = plant(fault, args.build_dir, args.exclude, args.jobs)
         tally[fault["area"]][result] += 1
         line = "%-12s %-11s %-9s %4ds  %s  [%s]" % (fault["id"], fault["area"], result,
                                                    time.time() - started, fault["what"], detail)
