@@ -43,6 +43,8 @@ bool prepare(RepairScenario& s, const QString& setup) {
                                         arg.section('=', 1).toUtf8());
         } else if (verb == "journal") {
             ok = testsupport::writeFile(repairJournalPath(s.root()), arg.toUtf8());
+        } else if (verb == "move") {  // move:<from>=<to>
+            ok = QFile::rename(s.path(arg.section('=', 0, 0)), s.path(arg.section('=', 1)));
         } else if (verb == "mkdir") {
             ok = QDir().mkpath(s.path(arg));
         } else if (verb == "link") {  // link:<name>=<target>, both under the scratch directory
@@ -103,6 +105,22 @@ void TestRepair::rules_data() {
     row("root below a file", R"({"installationRoot":"@DIR@/inst/keep.txt/game"})", "", "", 21,
         metadata);
     row("no files directory", "", "", "remove:staging/files", 21, metadata);
+    row("generation 0", R"({"generation":0})", R"({"generation":0})", "", 21, metadata);
+    // 20000 files get past the plan to the manifest, which lists the scenario's only.
+    QStringList names;
+    for (int i = 0; i <= 20000; ++i) {
+        names << QString("f%1").arg(i);
+    }
+    const auto listing = [&names](int count) {
+        return QJsonDocument(
+                   QJsonObject{{"files", QJsonArray::fromStringList(names.mid(0, count))}})
+            .toJson(QJsonDocument::Compact);
+    };
+    QTest::newRow("plan of 20000 files")
+        << listing(20000) << QByteArray() << QString() << 23
+        << QString("The repair plan references a file outside the signed manifest.");
+    QTest::newRow("plan of 20001 files")
+        << listing(20001) << QByteArray() << QString() << 21 << QString(metadata);
     const char* unsafePath = "The game repair plan contains an unsafe file path.";
     row("plan path escapes", R"({"files":["../x"]})", "", "", 21, unsafePath);
     row("plan paths equal after folding", R"({"files":["a.dat","A.DAT"]})", "", "", 21, unsafePath);
@@ -159,6 +177,11 @@ void TestRepair::rules_data() {
     // Staged as the plan writes it, installed as the manifest does.
     row("plan path in other case", R"({"files":["A.dat","bin/b.dat","d.dat","new/deep/c.dat"]})",
         "", "staged:A.dat=new a, of another size", 0, "");
+    row("plan file a link", "", "",
+        "move:staging/plan.json=outside/plan.json|link:staging/plan.json=outside/plan.json", 21,
+        "The game repair plan path is invalid.");
+    row("installation root through a link", R"({"installationRoot":"@DIR@/linked/inst"})", "",
+        "link:linked=.", 21, metadata);
     row("link on the way to a target", "", "", "mkdir:outside/new|link:inst/new=outside/new", 25,
         "The game installation contains an unsafe symbolic link.");
     row("dangling link at a target", "", "", "link:inst/d.dat=outside/victim", 25,
