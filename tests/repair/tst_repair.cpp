@@ -137,6 +137,7 @@ void TestRepair::rules_data() {
     const char* mismatch = "The signed game manifest does not match the repair plan.";
     row("manifest id in other case", "", R"({"manifestId":"M-1"})", "", 22, mismatch);
     row("manifest generation differs", "", R"({"generation":8})", "", 22, mismatch);
+    row("manifest channel differs", "", R"({"channel":"preview"})", "", 22, mismatch);
     row("manifest file entry a string", "", R"({"files":["a.dat"]})", "", 22,
         "The signed game manifest contains an invalid file entry.");
     const char* metadataUnsafe = "The signed game manifest contains unsafe file metadata.";

@@ -373,6 +373,9 @@ void TestUpdate::outcomes_data() {
     row("launcher only in a subdirectory", false,
         "rename:staged/ClientLauncher.exe=staged/bin/ClientLauncher.exe",
         "Launcher update package is incomplete.");
+    // Left by an update that died: taken away before the copy, or every later update fails.
+    row("a stale copy beside a launcher file", true, "write:inst/bin/core.dll.tavorin-new=stale",
+        "");
     row("delta plan outside the staging", true, "plan:plan.json",
         "Launcher delta plan must be the staged launcher-update-plan.json.");
     row("delta stages a file it does not replace", true, "write:staged/extra.dll=x",
@@ -432,6 +435,8 @@ void TestUpdate::outcomes_data() {
     row("staged root a link", false, "rename:staged=real|link:staged=real",
         "Launcher update package contains an unsafe path.");
     row("installation root a link", false, "rename:inst=real|link:inst=real", kUnsafeLink);
+    row("a stale copy a link to a directory outside", true,
+        "write:outside/dir/f=x|link:inst/bin/core.dll.tavorin-new=outside/dir", "");
     row("work directory's parent a link", false,
         "mkdir:outside/w|link:inst/.tavorin-update=outside/w", kUnsafeLink);
     // The eighth path of the delta: the seven before it are undone, and no journal follows.
