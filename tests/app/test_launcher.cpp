@@ -3,6 +3,8 @@
 // the updater, says how it answers:
 //   stay    acknowledges, runs until ACK.stop appears, then writes ACK.done and ends
 //   exit    acknowledges and ends at once
+//   slow    acknowledges after 3 seconds, and ends
+//   empty   acknowledges with an empty file, and ends
 //   no-ack  ends at once without acknowledging
 //   never   writes its process id to ACK.pid and runs until ACK.stop appears, never acknowledging
 //   late    as never, then acknowledges and ends
@@ -121,7 +123,13 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
-    if (mode == "stay" || mode == "exit" || mode == "late") {
+    if (mode == "empty") {
+        return write(ackPath, std::string()) ? 0 : 1;
+    }
+    if (mode == "slow") {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+    }
+    if (mode == "stay" || mode == "exit" || mode == "late" || mode == "slow") {
         std::string content;
         for (std::size_t i = 1; i < arguments.size(); ++i) {
             content += toUtf8(arguments[i]) + '\n';

@@ -125,6 +125,9 @@ void TestUpdateProcess::updates_data() {
     row("an acknowledgement there before the start, rewritten", false, "exit", "file", 0);
     row("an acknowledgement there before the start, left as it was", false, "no-ack", "file", 6);
     row("the launcher ends without acknowledging", false, "no-ack", "", 6);
+    row("the launcher acknowledges with an empty file", false, "empty", "", 0);
+    // Within the 150 polls of 100 ms.
+    row("the launcher acknowledges after 3 seconds", true, "slow", "", 0);
     row("full, the launcher crashes", false, "crash", "", 6);
     row("delta, the launcher crashes", true, "crash", "", 6);
     row("a directory at the acknowledgement path", false, "exit", "directory", 6);
@@ -169,7 +172,9 @@ void TestUpdateProcess::updates() {
         QCOMPARE(testsupport::installationTree(s.root), s.after());
         QCOMPARE(work, QStringList());
         QCOMPARE(testsupport::readFile(s.ack),
-                 "--update-ack\n" + harness::programPath(s.ack).toUtf8() + '\n');
+                 launcher == "empty"
+                     ? QByteArray()
+                     : "--update-ack\n" + harness::programPath(s.ack).toUtf8() + '\n');
         if (launcher == "stay") {
             // The launcher outlives the updater, and still answers.
             QVERIFY(!QFile::exists(s.ack + ".done"));

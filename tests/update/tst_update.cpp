@@ -229,6 +229,8 @@ void TestUpdate::deltaPlanRules_data() {
         R"({"path":"LauncherUpdater.exe","size":1,"sha256":"@Z@"}],)"
         R"("replace":["bin/ClientLauncher.exe","LauncherUpdater.exe"]})",
         "", "Launcher delta does not replace both launcher executables.");
+    row("updater not replaced", R"({"replace":["ClientLauncher.exe"]})", "",
+        "Launcher delta does not replace both launcher executables.");
     const char* remove = "Launcher delta removal list is invalid.";
     row("removed path in the inventory, other case", R"({"remove":["LIB/A.DLL"]})", "", remove);
     row("removed twice after folding", R"({"remove":["x.dll","X.DLL"]})", "", remove);
