@@ -2,8 +2,11 @@
 // Windows; a case that Wine cannot judge is skipped there, with the reason.
 #ifndef _WIN32
 #include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <csignal>
 #endif
 
 #include <algorithm>
@@ -272,6 +275,27 @@ TEST_CASE(copy_keeps_the_permissions_but_no_write_for_others) {
         REQUIRE(::stat((scratch / "copy").c_str(), &st) == 0);
         CHECK_EQ(st.st_mode & 07777, installed);
     }
+}
+
+// A file size limit below the file stops the write partway, as a full disk would.
+TEST_CASE(new_file_that_cannot_be_written_whole_is_gone) {
+    ScratchDir scratch;
+    const std::string bytes(8192, 'x');
+    std::uint32_t error = 0;
+    REQUIRE(platform::writeNewFile(scratch / "source", bytes.data(), bytes.size(), &error));
+    rlimit previous;
+    REQUIRE(::getrlimit(RLIMIT_FSIZE, &previous) == 0);
+    const rlimit limited = {4096, previous.rlim_max};
+    ::signal(SIGXFSZ, SIG_IGN);
+    REQUIRE(::setrlimit(RLIMIT_FSIZE, &limited) == 0);
+    const bool written =
+        platform::writeNewFile(scratch / "written", bytes.data(), bytes.size(), &error);
+    const bool copied = platform::copyToNewFile(scratch / "source", scratch / "copied", &error);
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    ::signal(SIGXFSZ, SIG_DFL);
+    CHECK(!written && !copied);
+    CHECK(!platform::entryExists(scratch / "written"));
+    CHECK(!platform::entryExists(scratch / "copied"));
 }
 
 // Each would read as an empty or endless file, or block the reader for ever.

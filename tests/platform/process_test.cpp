@@ -2,6 +2,8 @@
 // arguments on Windows. The children are this test program again, in one of its child modes.
 #ifndef _WIN32
 #include <fcntl.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
@@ -235,20 +237,50 @@ TEST_CASE(start_failures_give_windows_errors) {
 }
 
 #ifndef _WIN32
-TEST_CASE(no_descriptor_reaches_the_child) {
+TEST_CASE(child_gets_no_descriptor_and_no_blocked_signal) {
     ScratchDir scratch;
-    // Opened without close-on-exec, as a library might.
+    // Opened without close-on-exec, and a signal blocked, as a library might.
     const int inherited = ::open(scratch.path().c_str(), O_RDONLY);
     REQUIRE(inherited >= 0);
+    sigset_t blocked;
+    sigset_t previous;
+    ::sigemptyset(&blocked);
+    ::sigaddset(&blocked, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
     platform::Process child;
     std::uint32_t error = 0;
     const bool started =
         child.start(testsupport::selfPath(), {native("--fds"), scratch / "fds"}, &error);
     ::close(inherited);
+    ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
     REQUIRE(started);
     REQUIRE(child.wait(platform::kWaitForever) == ProcessWait::Ended);
     // The standard three, and the one the child lists them through.
-    CHECK_EQ(testsupport::readFile(scratch / "fds"), std::string("0\n1\n2\n3\n"));
+    CHECK_EQ(testsupport::readFile(scratch / "fds"), std::string("0\n1\n2\n3\nblocked:\n"));
+}
+
+TEST_CASE(elevation_helper_is_never_taken_from_the_current_directory) {
+    ScratchDir scratch;
+    REQUIRE(testsupport::writeFile(scratch / "pkexec", "#!/bin/sh\n"));
+    REQUIRE(::chmod((scratch / "pkexec").c_str(), 0755) == 0);
+    const char* path = std::getenv("PATH");
+    const std::string previousPath = path != nullptr ? path : "";
+    char* const previousDirectory = ::getcwd(nullptr, 0);
+    REQUIRE(previousDirectory != nullptr && ::chdir(scratch.path().c_str()) == 0);
+    // An empty entry names the current directory to a shell.
+    ::setenv("PATH", ":/nonexistent", 1);
+    platform::Process process;
+    std::uint32_t error = 0;
+    const bool started =
+        process.startElevated(testsupport::selfPath(), {native("--exit"), native("0")}, &error);
+    ::setenv("PATH", previousPath.c_str(), 1);
+    CHECK(::chdir(previousDirectory) == 0);
+    std::free(previousDirectory);
+    CHECK(!started);
+    CHECK_EQ(error, platform::kErrorFileNotFound);
+    if (started) {
+        process.wait(platform::kWaitForever);
+    }
 }
 
 #endif
@@ -282,6 +314,13 @@ int childMode(int argc, char** argv) {
         for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
             numbers += entry.path().filename().string() + "\n";
         }
+        sigset_t blocked;
+        ::sigprocmask(SIG_BLOCK, nullptr, &blocked);
+        numbers += "blocked:";
+        for (int signal = 1; signal < NSIG; ++signal) {
+            numbers += ::sigismember(&blocked, signal) == 1 ? " " + std::to_string(signal) : "";
+        }
+        numbers += "\n";
         return writeFile(argv[2], numbers) ? 0 : 1;
     }
 #endif
