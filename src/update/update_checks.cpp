@@ -2,7 +2,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QSet>
 
+#include "file_operations.h"
 #include "native_path.h"
 #include "package_checks.h"
 #include "release_manifest.h"
@@ -35,6 +37,27 @@ bool checkDelta(const UpdateRequest& request, const ReleaseManifest* release, Fi
     return true;
 }
 
+// The files of the installation that stand where a full package needs a directory: they go
+// first, as a delta's plan would take them away. A link there is left to the link checks.
+QStringList filesInTheWay(const QString& installRoot, const QStringList& replace,
+                          FileOperations& files) {
+    QStringList inTheWay;
+    QSet<QString> seen;
+    for (const QString& path : replace) {
+        for (qsizetype slash = path.indexOf(QLatin1Char('/')); slash > 0;
+             slash = path.indexOf(QLatin1Char('/'), slash + 1)) {
+            const QString above = path.left(slash);
+            if (!seen.contains(above)) {
+                seen.insert(above);
+                if (files.regularFileSize(QDir(installRoot).absoluteFilePath(above)) >= 0) {
+                    inTheWay.append(above);
+                }
+            }
+        }
+    }
+    return inTheWay;
+}
+
 }  // namespace
 
 bool checkUpdatePackage(const UpdateRequest& request, const SignatureVerifier& verifier,
@@ -61,5 +84,6 @@ bool checkUpdatePackage(const UpdateRequest& request, const SignatureVerifier& v
     for (const ManifestFile& file : release.files) {
         work.digests.insert(file.path, file.sha256);
     }
+    work.remove = filesInTheWay(request.installRoot, work.replace, files);
     return true;
 }

@@ -150,6 +150,10 @@ private slots:
         QTest::newRow("key without its id")
             << QStringList{"full", "--to", "a", "--output", "b", "--private-key", "k.pem"} << 2
             << QStringList{"--private-key and --key-id sign the release together."};
+        QTest::newRow("key id of 101 characters")
+            << QStringList{"keygen", "--key-id",       QString(101, 'k'), "--private-key",
+                           "k.pem",  "--trusted-keys", "t.json"}
+            << 2 << QStringList{"the key id must be 1 to 100 characters."};
         QTest::newRow("version of an unsigned full package")
             << QStringList{"full", "--to", "a", "--output", "b", "--version", "2.0"} << 2
             << QStringList{"--version is the version of a signed release"};
@@ -192,6 +196,12 @@ private slots:
         QCOMPARE(keygen("release-2", "one.pem").exitCode, 1);
         QVERIFY(!QFile::exists(at("two.pem")));
         QCOMPARE(readFile(at("trusted.json")), document);
+        // A key document that cannot be written takes the new private key with it.
+        QCOMPARE(publish({"keygen", "--key-id", "k", "--private-key", arg("three.pem"),
+                          "--trusted-keys", arg("missing/trusted.json")})
+                     .exitCode,
+                 1);
+        QVERIFY(!QFile::exists(at("three.pem")));
         // Two names of one file: the document would be written over the key.
         QVERIFY(QDir(dir_->path()).mkpath("sub"));
         for (const QString& other : {QString("same.pem"), QString("sub/../same.pem")}) {
@@ -338,12 +348,14 @@ private slots:
                              {"keep.dat", "kept"},
                              {"bin/core.dll", "old core"},
                              {"data/d1", "d1"},
+                             {"plugins", "a file, then a directory"},
                              {"old/x.dll", "obsolete"}};
         const FileTree v2 = {{"ClientLauncher.exe", launcher},
                              {"LauncherUpdater.exe", "new"},
                              {"keep.dat", "kept"},
                              {"bin/core.dll", "new core!"},
                              {"data", "a file, once a directory"},
+                             {"plugins/p.dll", "p"},
                              {"new/deep/n.dll", "n"}};
         for (const auto& [root, tree] : {std::pair{"v1", v1}, {"v2", v2}, {"inst", v1}}) {
             QVERIFY(testsupport::writeTree(at(root), tree));
@@ -384,14 +396,15 @@ private slots:
         FileTree staged = testsupport::fileTree(at("staged"), false, true);
         QCOMPARE(staged.remove("launcher-release.envelope.json"), signed_ ? 1 : 0);
         if (delta) {
-            // Both executables, though the launcher did not change; "old" goes as a whole.
+            // Both executables, though the launcher did not change; "old" goes as a whole, and
+            // the file "plugins" makes way for a directory.
             QCOMPARE(staged.keys(),
                      QStringList({"ClientLauncher.exe", "LauncherUpdater.exe", "bin",
                                   "bin/core.dll", "data", "launcher-update-plan.json", "new",
-                                  "new/deep", "new/deep/n.dll"}));
+                                  "new/deep", "new/deep/n.dll", "plugins", "plugins/p.dll"}));
             const QJsonObject plan = readJson(at("staged/launcher-update-plan.json"));
             QCOMPARE(plan.value("files").toArray().size(), v2.size());
-            QCOMPARE(plan.value("remove").toArray(), QJsonArray({"old"}));
+            QCOMPARE(plan.value("remove").toArray(), QJsonArray({"old", "plugins"}));
         } else {
             QCOMPARE(staged, testsupport::fileTree(at("v2"), false, true));
         }
