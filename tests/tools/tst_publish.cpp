@@ -281,6 +281,24 @@ private slots:
         QCOMPARE(result.exitCode, 0);
         QVERIFY(result.standardOutput.startsWith("Nothing to repair"));
         QVERIFY(!QFile::exists(at("again")));
+
+        if (harness::underWine()) {
+            return;  // Wine shows links as plain entries.
+        }
+        // A damaged file behind a link, in the installation or in the build, is named and
+        // nothing is staged; the one in the build is damaged in the installation too.
+        QVERIFY(testsupport::writeFile(at("outside.txt"), "outside"));
+        for (const QString& root : {QString("install"), QString("build")}) {
+            QVERIFY(QFile::remove(at(root + "/bin/game.exe")) &&
+                    QFile::link(at("outside.txt"), at(root + "/bin/game.exe")));
+            result = stage("linked");
+            QCOMPARE(result.exitCode, 1);
+            QVERIFY2(result.standardError.contains("game.exe lies behind a symbolic link"),
+                     result.standardError);
+            QVERIFY(!QFile::exists(at("linked")));
+            QVERIFY(QFile::remove(at("install/bin/game.exe")) &&
+                    testsupport::writeFile(at("install/bin/game.exe"), "game binarY"));
+        }
     }
 
     // An envelope the updater refuses is refused by stage-repair with its message, checked
