@@ -77,8 +77,8 @@ private slots:
     void rules_data();
     void rules();
     void failureAtEveryStep();
-    void finalRenameNeverReplaces_data();
-    void finalRenameNeverReplaces();
+    void onlyTheCheckedCopyGoesIntoPlace_data();
+    void onlyTheCheckedCopyGoesIntoPlace();
     void transientErrorsAreRetried_data();
     void transientErrorsAreRetried();
 };
@@ -328,23 +328,29 @@ void TestRepair::failureAtEveryStep() {
     qInfo("%d failure points", scenarios);
 }
 
-// Something appears at a new file's target once its copy is made (planted by someone else):
-// the copy is not renamed over it, and the repair is rolled back.
-void TestRepair::finalRenameNeverReplaces_data() {
+// The staged bytes change after they were checked, or something appears at a new file's target
+// once its copy is made (planted by someone else): the copy does not go into place, and the
+// repair is rolled back.
+void TestRepair::onlyTheCheckedCopyGoesIntoPlace_data() {
     QTest::addColumn<QString>("planted");
+    // Staged bytes changed after the staging was checked, the size kept.
+    QTest::newRow("staged file swapped") << "swapped";
     QTest::newRow("directory") << "directory";
 #ifndef Q_OS_WIN
     QTest::newRow("dangling link") << "link";
 #endif
 }
 
-void TestRepair::finalRenameNeverReplaces() {
+void TestRepair::onlyTheCheckedCopyGoesIntoPlace() {
     QFETCH(QString, planted);
     class PlantingOperations : public FileOperationsWrapper {
     public:
         PlantingOperations(const RepairScenario& s, const QString& planted)
             : FileOperationsWrapper(systemFileOperations()), s_(s), planted_(planted) {}
         bool copy(const QString& from, const QString& to) override {
+            if (planted_ == "swapped" && from.endsWith("/files/a.dat")) {
+                testsupport::writeFile(from, QByteArray(QFileInfo(from).size(), 'x'));
+            }
             const bool copied = FileOperationsWrapper::copy(from, to);
             if (to.endsWith("/d.dat.tavorin-new")) {
                 planted_ == "link" ? QFile::link(s_.path("outside/victim"), s_.root() + "/d.dat")
