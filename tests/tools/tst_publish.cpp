@@ -441,6 +441,27 @@ private slots:
         }
     }
 
+    // A copy cut short (here by a file size limit, as a full disk would) leaves no partial
+    // output directory behind.
+    void cutShortLeavesNothing() {
+#ifdef Q_OS_WIN
+        QSKIP("the file size limit is set through a POSIX shell");
+#endif
+        if (harness::underWine()) {
+            QSKIP("the file size limit is set through a POSIX shell");
+        }
+        QVERIFY(testsupport::writeTree(
+            at("v2"),
+            {{"ClientLauncher.exe", "c"}, {"LauncherUpdater.exe", QByteArray(65536, 'u')}}));
+        QProcess tool;
+        tool.start("/bin/sh", {"-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" \"$@\"",
+                               publishTool(), "full", "--to", arg("v2"), "--output", arg("out")});
+        QVERIFY(tool.waitForFinished(60000));
+        QCOMPARE(tool.exitCode(), 1);
+        QVERIFY(tool.readAllStandardError().contains("Could not copy"));
+        QCOMPARE(testsupport::entriesOf(dir_->path()), QStringList{"v2"});
+    }
+
     // What the tool refuses to describe or stage, it names; a launcher it refuses to stage, the
     // updater refuses too when it is staged by hand.
     void refusals_data() {
