@@ -369,7 +369,7 @@ private slots:
                              {"plugins", "a file, then a directory"},
                              {"old/x.dll", "obsolete"}};
         const FileTree v2 = {{"ClientLauncher.exe", launcher},
-                             {"LauncherUpdater.exe", "new"},
+                             {"LauncherUpdater.exe", "old"},
                              {"keep.dat", "kept"},
                              {"bin/core.dll", "new core!"},
                              {"data", "a file, once a directory"},
@@ -414,7 +414,7 @@ private slots:
         FileTree staged = testsupport::fileTree(at("staged"), false, true);
         QCOMPARE(staged.remove("launcher-release.envelope.json"), signed_ ? 1 : 0);
         if (delta) {
-            // Both executables, though the launcher did not change; "old" goes as a whole, and
+            // Both executables, though neither changed; "old" goes as a whole, and
             // the file "plugins" makes way for a directory.
             QCOMPARE(staged.keys(),
                      QStringList({"ClientLauncher.exe", "LauncherUpdater.exe", "bin",
