@@ -2,7 +2,8 @@
 // the way of leveldb's ErrorEnv: the k-th call of one kind, or every call of it from the k-th on.
 #pragma once
 
-#include <QStringList>
+#include <QByteArray>
+#include <QtTest>
 #include <array>
 #include <climits>
 
@@ -86,5 +87,39 @@ private:
     bool faulted_ = false;  // the last call was made to fail
     bool failed_ = false;
 };
+
+// Where a sweep makes a call fail: the k-th call of `kind` (k 0: the counting run, where nothing
+// fails), once or from then on.
+struct FailurePoint {
+    FileOperations::Kind kind;
+    int k;
+    bool persistent;
+    QByteArray where;
+};
+
+// Runs `run(files, point)` once to count the calls, then once for every failure point. Stops at
+// the first failed check; returns how many points were run.
+template <typename Run>
+int sweepFailures(Run run) {
+    FaultyFileOperations counting;
+    run(counting, FailurePoint{FileOperations::Kind::MakeDirectory, 0, false, "counting"});
+    int points = 0;
+    for (int kind = 0; kind < FileOperations::kKindCount; ++kind) {
+        for (int k = 1; k <= counting.count(FileOperations::Kind(kind)); ++k) {
+            for (const bool persistent : {false, true}) {
+                FaultyFileOperations faulty;
+                faulty.failAt(FileOperations::Kind(kind), k, persistent);
+                const QByteArray where = QByteArray::number(kind) + "/" + QByteArray::number(k) +
+                                         (persistent ? " on" : " once");
+                run(faulty, FailurePoint{FileOperations::Kind(kind), k, persistent, where});
+                if (QTest::currentTestFailed()) {
+                    return points;
+                }
+                ++points;
+            }
+        }
+    }
+    return points;
+}
 
 }  // namespace testsupport
