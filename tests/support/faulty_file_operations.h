@@ -97,7 +97,7 @@ struct FailurePoint {
     QByteArray where;
 };
 
-// Runs `run(files, point)` once to count the calls, then once for every failure point. Stops at
+// Runs `run(faulty, point)` once to count the calls, then once for every failure point. Stops at
 // the first failed check; returns how many points were run.
 template <typename Run>
 int sweepFailures(Run run) {

@@ -8,12 +8,12 @@
 #include "delta_plan.h"
 #include "faulty_file_operations.h"
 #include "file_fixtures.h"
+#include "job_rows.h"
 #include "launcher_update.h"
 #include "package_checks.h"
 #include "release_manifest.h"
 #include "retrying_file_operations.h"
 #include "signature_verifier.h"
-#include "signing_fixtures.h"
 #include "update_scenario.h"
 
 using testsupport::FileTree;
@@ -23,110 +23,43 @@ using Kind = FileOperations::Kind;
 
 namespace {
 
-const char* const kUnsafeLink = "Launcher installation contains an unsafe symbolic link.";
-const char* const kNotSigned = "An elevated launcher update needs a signed release manifest.";
-const char* const kNotAsSigned = "Launcher package does not match its signed release manifest.";
-const char* const kUnexpected = "Launcher delta staging contains an unexpected file.";
-const char* const kIncomplete = "Launcher update package is incomplete.";
-const char* const kUnsafePackage = "Launcher update package contains an unsafe path.";
-const char* const kNotInstalled = "Could not install bin/core.dll.";
+#ifdef Q_OS_WIN
+const bool kWindows = true;
+#else
+const bool kWindows = false;
+#endif
 const QString kNotStarted = "The updated launcher did not start successfully.";
 const LauncherStart kAcknowledge = [](const QString&, const QString&) { return true; };
 
-// Stages the release of the scenario's new launcher for a "release:VARIANT" step: "3.0" another
-// version's, "extra" listing a file more, "game" a game manifest of the same files, "untrusted"
-// signed by another key under the test key's id, "unknown-key" under an id nobody trusts.
-bool stageRelease(const UpdateScenario& s, const QString& variant) {
-    QJsonArray files = s.releaseFiles();
-    if (variant == "extra") {
-        files.append(QJsonObject{{"path", "extra.dll"}, {"size", 0}, {"sha256", QString(64, 'e')}});
-    }
-    QJsonObject release{{"files", files},
-                        {"kind", "launcher-release"},
-                        {"schemaVersion", 1},
-                        {"version", variant == "3.0" ? "3.0" : "2.0"}};
-    if (variant == "game") {
-        release = {{"schemaVersion", 1},  {"manifestId", "m"}, {"gameId", "g"},
-                   {"channel", "stable"}, {"generation", 1},   {"files", files}};
-    }
-    return testsupport::writeFile(
-        s.staging + '/' + kReleaseEnvelopeName,
-        testsupport::signEnvelope(
-            QJsonDocument(release).toJson(QJsonDocument::Compact),
-            variant == "unknown-key" ? QJsonObject{{"keyId", "someone-else"}} : QJsonObject(),
-            variant == "untrusted" ? testsupport::untrustedSigningKey()
-                                   : testsupport::testSigningKey()));
-}
-
-UpdateRequest requestFor(const UpdateScenario& s) {
+UpdateRequest requestFor(const UpdateScenario& s, const testsupport::RowRequest& row = {}) {
     return {s.root,
-            s.staging,
+            row.stagedRoot.isEmpty() ? s.staging : row.stagedRoot,
             "2.0",
             s.ack,
-            s.delta ? s.planPath() : QString(),
-            s.delta ? "1.0" : QString()};
-}
-
-// The setup steps of a row, "verb:argument" separated by '|'. A step that begins with "sized "
-// runs when the first file size is taken (while the package is checked), one that begins with
-// "late " once the checks have passed, just before the first original moves; `phase` says which.
-bool prepare(const UpdateScenario& s, UpdateRequest& request, const QString& setup,
-             const QString& phase = QString()) {
-    for (QString step : setup.split('|', Qt::SkipEmptyParts)) {
-        const QString prefix = step.section(' ', 0, 0);
-        if ((prefix == "late" || prefix == "sized" ? prefix : QString()) != phase) {
-            continue;
-        }
-        step.remove(0, phase.isEmpty() ? 0 : phase.size() + 1);
-        const QString verb = step.section(':', 0, 0);
-        const QString a = s.path(step.section(':', 1).section('=', 0, 0));
-        const QString b = step.section('=', 1);
-        bool ok = true;
-        if (verb == "write") {
-            ok = QDir().mkpath(QFileInfo(a).path()) && testsupport::writeFile(a, b.toUtf8());
-        } else if (verb == "remove") {
-            ok = QFile::remove(a) || QDir(a).removeRecursively();
-        } else if (verb == "rename") {
-            ok = QDir().mkpath(QFileInfo(s.path(b)).path()) && QFile::rename(a, s.path(b));
-        } else if (verb == "mkdir") {
-            ok = QDir().mkpath(a);
-        } else if (verb == "link") {
-            ok = QFile::link(s.path(b), a);
-        } else if (verb == "elevated") {
-            request.elevated = true;
-        } else if (verb == "release") {
-            ok = stageRelease(s, step.section(':', 1));
-        } else if (verb == "staged-root") {
-            request.stagedRoot = a;
-        } else if (verb == "plan") {
-            request.deltaPlanPath = a;
-            ok = QFile::exists(a) || QFile::copy(s.planPath(), a);
-        }
-        if (!ok) {
-            qWarning() << "setup step failed" << step;
-            return false;
-        }
-    }
-    return true;
+            !row.deltaPlan.isEmpty() ? row.deltaPlan
+            : s.delta                ? s.planPath()
+                                     : QString(),
+            s.delta ? "1.0" : QString(),
+            row.elevated};
 }
 
 // Runs the "sized" setup steps at the first size taken, the "late" ones before the first rename.
 class LateSetup : public FileOperationsWrapper {
 public:
-    LateSetup(const UpdateScenario& s, UpdateRequest& request, const QString& setup)
-        : FileOperationsWrapper(systemFileOperations()), s_(s), request_(request), setup_(setup) {}
+    LateSetup(const UpdateScenario& s, const QString& setup)
+        : FileOperationsWrapper(systemFileOperations()), s_(s), setup_(setup) {}
     qint64 regularFileSize(const QString& path) override {
-        sized_ = sized_ || prepare(s_, request_, setup_, "sized");
+        sized_ = sized_ || testsupport::prepareUpdate(s_, request_, setup_, "sized");
         return FileOperationsWrapper::regularFileSize(path);
     }
     bool rename(const QString& from, const QString& to) override {
-        late_ = late_ || prepare(s_, request_, setup_, "late");
+        late_ = late_ || testsupport::prepareUpdate(s_, request_, setup_, "late");
         return FileOperationsWrapper::rename(from, to);
     }
 
 private:
     const UpdateScenario& s_;
-    UpdateRequest& request_;
+    testsupport::RowRequest request_;
     QString setup_;
     bool sized_ = false;
     bool late_ = false;
@@ -222,102 +155,6 @@ const PlanRow kPlanRows[] = {
     {"remove entry unsafe", R"({"remove":["con.txt"]})", "", kRemove},
 };
 
-// Runs that end before the first change or undo what they did and never start the launcher, and,
-// without a message, runs that install the new launcher. `journaled`: how many paths the journal
-// left behind lists (-1: no work directory at all; -2: not counted).
-struct OutcomeRow {
-    const char* name;
-    bool delta;
-    const char* setup;
-    const char* message;
-    int journaled = -1;
-};
-const OutcomeRow kOutcomeRows[] = {
-    {"staged root missing", false, "staged-root:none", "Launcher update paths are invalid."},
-    {"staged root is the installation", false, "staged-root:inst",
-     "Launcher update staging must be separate from the installation."},
-#ifdef Q_OS_WIN
-    // Names that differ only in letter case are one file there.
-    {"staged root is the installation in other letter case", false, "staged-root:INST",
-     "Launcher update staging must be separate from the installation."},
-    {"delta plan named in other letter case", true, "plan:staged/LAUNCHER-UPDATE-PLAN.JSON", ""},
-#endif
-    {"launcher only in a subdirectory", false,
-     "rename:staged/ClientLauncher.exe=staged/bin/ClientLauncher.exe", kIncomplete},
-    // Left by an update that died: taken away before the copy, or every later update fails.
-    {"a stale copy beside a launcher file", true, "write:inst/bin/core.dll.tavorin-new=stale", ""},
-    {"delta plan outside the staging", true, "plan:plan.json",
-     "Launcher delta plan must be the staged launcher-update-plan.json."},
-    {"delta stages a file it does not replace", true, "write:staged/extra.dll=x", kUnexpected},
-    {"delta plan file in a subdirectory", true, "write:staged/bin/launcher-update-plan.json=x",
-     kUnexpected},
-    {"delta replaced file not staged", true, "remove:staged/bin/core.dll",
-     "Launcher delta staging is incomplete."},
-    {"delta staged file of other bytes", true, "write:staged/bin/core.dll=NEW core, longer",
-     "Update file does not match its declared hash: bin/core.dll"},
-    {"delta kept file missing", true, "remove:inst/keep.dat",
-     "Update file does not match its declared size: keep.dat"},
-    // Delta copies are hashed as they go in, whatever the run's rights.
-    {"delta file of other bytes swapped in after the checks", true,
-     "late write:staged/bin/core.dll=NEW core, longer", kNotInstalled, 6},
-    // Only the result check reads a kept file again.
-    {"delta kept file changed after the checks", true, "late write:inst/keep.dat=KEPT",
-     "Update file does not match its declared hash: keep.dat", -2},
-    {"signed full package, elevated", false, "elevated|release:2.0", ""},
-    {"signed delta, elevated", true, "elevated|release:2.0", ""},
-    {"elevated without a signed release", false, "elevated", kNotSigned},
-    // Found, a release is checked whatever the run's rights.
-    {"release signed by another key", false, "release:untrusted",
-     "Signed envelope signature is invalid."},
-    {"release signed by an unknown key", true, "elevated|release:unknown-key",
-     "Signed envelope uses an unknown key: someone-else"},
-    {"game manifest offered as a release", false, "elevated|release:game",
-     "Launcher release manifest is invalid."},
-    {"release of another version", true, "elevated|release:3.0",
-     "Launcher release manifest is for another version."},
-    {"full package with a file more", false, "elevated|release:2.0|write:staged/extra.dll=x",
-     kNotAsSigned},
-    {"full package with a file less", false, "elevated|release:extra", kNotAsSigned},
-    {"full package file of another size", false, "elevated|release:2.0|write:staged/bin/core.dll=x",
-     kNotAsSigned},
-    {"delta inventory other than the release", true, "elevated|release:extra", kNotAsSigned},
-    // Gone while its size is taken, back before it is installed: not listed, so never installed.
-    {"unlisted file away while measured", false,
-     "elevated|release:extra|write:staged/version.dll=v|sized remove:staged/version.dll|"
-     "late write:staged/version.dll=v",
-     kNotAsSigned},
-    {"signed file of other bytes swapped in after the checks", false,
-     "elevated|release:2.0|late write:staged/bin/core.dll=NEW core, longer", kNotInstalled, -2},
-#ifndef Q_OS_WIN
-    // Links, and names that differ only in case: Linux only (Wine shows no links, and looks
-    // names up without regard to case).
-    {"launcher in lower case", false, "rename:staged/ClientLauncher.exe=staged/clientlauncher.exe",
-     kIncomplete},
-    {"delta staging holds two names equal after folding", true,
-     "write:staged/BIN/core.dll=new core, longer", kUnexpected},
-    {"link in the package", false, "write:outside/f=x|link:staged/bin/f=outside/f", kUnsafePackage},
-    {"dangling link in the package", false, "link:staged/d=outside/none", kUnsafePackage},
-    {"dangling link in the delta staging", true, "link:staged/d=outside/none",
-     "Launcher delta staging contains an unsafe path."},
-    {"staged root a link", false, "rename:staged=real|link:staged=real", kUnsafePackage},
-    {"installation root a link", false, "rename:inst=real|link:inst=real", kUnsafeLink},
-    {"a stale copy a link to a directory outside", true,
-     "write:outside/dir/f=x|link:inst/bin/core.dll.tavorin-new=outside/dir", ""},
-    {"work directory's parent a link", false, "mkdir:outside/w|link:inst/.tavorin-update=outside/w",
-     kUnsafeLink},
-    // The eighth path of the delta: the seven before it are undone, and no journal follows.
-    {"link on the way to the eighth path", true, "mkdir:outside/new|link:inst/new=outside/new",
-     kUnsafeLink, 7},
-    {"signed release reached through a linked staging", false,
-     "elevated|release:2.0|rename:staged=real|link:staged=real",
-     "Signed envelope is empty or exceeds its size limit."},
-    {"staged file swapped for a link after the checks", false,
-     "write:outside/secret=s|late remove:staged/bin/core.dll|"
-     "late link:staged/bin/core.dll=outside/secret",
-     kNotInstalled, -2},
-#endif
-};
-
 template <typename Row, std::size_t N>
 void addRows(const Row (&rows)[N]) {
     QTest::addColumn<int>("row");
@@ -340,7 +177,7 @@ private slots:
     void fullPackageLimits();
     void releaseManifestRules_data();
     void releaseManifestRules();
-    void outcomes_data() { addRows(kOutcomeRows); }
+    void outcomes_data();
     void outcomes();
     void removedPathStates();
     void rollbackLeavesLinkedDirectoriesAlone();
@@ -466,40 +303,40 @@ void TestUpdate::releaseManifestRules() {
     QCOMPARE(read.version, valid ? "2.0" : "");
 }
 
+// The shared rows in process: a run that the launcher acknowledges installs the new launcher;
+// one that fails or is not acknowledged ends as before and never starts the launcher, or undoes
+// what it did.
+void TestUpdate::outcomes_data() {
+    testsupport::addRows<testsupport::UpdateRow>(
+        testsupport::updateRows(), false, kWindows, [](const testsupport::UpdateRow& r) {
+            return QByteArray(r.launcher) == "exit" || QByteArray(r.launcher) == "no-ack";
+        });
+}
+
 void TestUpdate::outcomes() {
     QFETCH(int, row);
-    const OutcomeRow& r = kOutcomeRows[row];
+    const testsupport::UpdateRow& r = testsupport::updateRows().at(row);
     QTemporaryDir dir;
-    const UpdateScenario s(dir.path(), r.delta);
-    UpdateRequest request = requestFor(s);
-    QVERIFY(s.write() && prepare(s, request, r.setup));
+    const auto [rootName, ackName] = testsupport::scenarioNames(r.setup);
+    const UpdateScenario s(dir.path(), r.delta, rootName, ackName);
+    testsupport::RowRequest changes;
+    QVERIFY(s.write() && testsupport::prepareUpdate(s, changes, r.setup));
     const FileTree before = installationTree(s.root);
     const FileTree outside = installationTree(s.path("outside"));
-    LateSetup files(s, request, r.setup);
+    LateSetup files(s, r.setup);
     bool started = false;
     QString got;
+    const bool acknowledges = QByteArray(r.launcher) == "exit";
     const bool updated = applyLauncherUpdate(
-        request, verifier_, files, [&](const QString&, const QString&) { return started = true; },
+        requestFor(s, changes), verifier_, files,
+        [&](const QString&, const QString&) {
+            started = true;
+            return acknowledges;
+        },
         got);
-    QCOMPARE(got, QString(r.message));
     QCOMPARE(updated, got.isEmpty());
-    QCOMPARE(started, updated);
-    FileTree expected = updated ? s.after() : before;
-    // What a row changes in the installation behind the update's back stays changed.
-    for (const QString& step : QString(r.setup).split('|')) {
-        const QString path = step.section(':', 1).section('=', 0, 0).mid(5);
-        if (step.startsWith("late write:inst/")) {
-            expected.insert(path, step.section('=', 1).toUtf8());
-        }
-    }
-    QCOMPARE(installationTree(s.root), expected);
-    QCOMPARE(installationTree(s.path("outside")), outside);
-    if (r.journaled == -1) {
-        QCOMPARE(s.workDirectories(), QStringList());
-    } else if (r.journaled >= 0) {
-        QCOMPARE(s.journal().value("phase").toString(), "applying");
-        QCOMPARE(s.journal().value("files").toArray().size(), r.journaled);
-    }
+    QCOMPARE(started, updated || got == kNotStarted);
+    testsupport::checkUpdateRun(r, s, before, outside, got);
 }
 
 // What a delta's result check makes of each state of a path it removes: gone, or a directory
@@ -518,9 +355,10 @@ void TestUpdate::removedPathStates() {
     for (const auto& [setup, removed, passes] : states) {
         QTemporaryDir dir;
         const UpdateScenario s(dir.path(), true);
-        UpdateRequest request = requestFor(s);
+        testsupport::RowRequest request;
         QVERIFY(s.write() && QDir(s.root).removeRecursively() &&
-                testsupport::writeTree(s.root, s.after(false)) && prepare(s, request, setup));
+                testsupport::writeTree(s.root, s.after(false)) &&
+                testsupport::prepareUpdate(s, request, setup));
         DeltaPlan plan;
         QString message;
         QVERIFY(loadDeltaPlan(s.planPath(), "1.0", "2.0", systemFileOperations(), plan, message));
@@ -621,7 +459,7 @@ void TestUpdate::journalVersions() {
 // the failure point calls for. From then on, so that the rollback fails too: every original is
 // in place or in the backup, and the journal names every path that differs.
 void TestUpdate::failureAtEveryStep() {
-    const int points = testsupport::sweepFailures([&](FileOperations& files,
+    const int points = testsupport::sweepFailures([&](testsupport::FaultyFileOperations& files,
                                                       const testsupport::FailurePoint& at) {
         QTemporaryDir dir;
         const UpdateScenario s(dir.path(), true);
@@ -629,7 +467,9 @@ void TestUpdate::failureAtEveryStep() {
         QString message;
         const bool updated =
             applyLauncherUpdate(requestFor(s), verifier_, files, kAcknowledge, message);
-        QVERIFY2(updated == message.isEmpty() && (updated || at.k > 0), at.where);
+        QVERIFY2(
+            files.failed() == (at.k > 0) && updated == message.isEmpty() && (updated || at.k > 0),
+            at.where);
         if (at.persistent && !updated) {
             QVERIFY2(s.inconsistency().isEmpty(), at.where + " " + s.inconsistency().toUtf8());
         } else if (updated) {
