@@ -11,19 +11,29 @@
 
 namespace harness {
 
+namespace {
+
+QString configured(const char* variable, const char* builtHere) {
+    const QString value = qEnvironmentVariable(variable);
+    return value.isEmpty() ? QString::fromUtf8(builtHere) : value;
+}
+
+}  // namespace
+
 QString executable() {
-    const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_EXE");
-    return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_EXE) : configured;
+    return configured("LAUNCHERUPDATER_EXE", LAUNCHERUPDATER_DEFAULT_EXE);
 }
 
 QString testKeysExecutable() {
-    const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_TESTKEYS_EXE");
-    return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_TESTKEYS_EXE) : configured;
+    return configured("LAUNCHERUPDATER_TESTKEYS_EXE", LAUNCHERUPDATER_DEFAULT_TESTKEYS_EXE);
+}
+
+QString testLauncher() {
+    return configured("LAUNCHERUPDATER_TEST_LAUNCHER_EXE", LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER);
 }
 
 QStringList runner() {
-    return qEnvironmentVariable("LAUNCHERUPDATER_RUNNER")
-        .split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    return qEnvironmentVariable("LAUNCHERUPDATER_RUNNER").split(' ', Qt::SkipEmptyParts);
 }
 
 bool underWine() {
@@ -32,10 +42,7 @@ bool underWine() {
 }
 
 quint32 startStandInLauncher(QProcess& child) {
-    const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_PID_CHILD");
-    QStringList command = runner();
-    command << (configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_PID_CHILD)
-                                     : configured);
+    QStringList command = runner() << testLauncher() << "--pid";
     child.start(command.takeFirst(), command);
     if (!child.waitForStarted(-1) || !child.waitForReadyRead(120000)) {
         return 0;
@@ -50,18 +57,9 @@ quint32 endedProcessId() {
     return child.waitForFinished() ? pid : 0;
 }
 
-QString testLauncher() {
-    const QString configured = qEnvironmentVariable("LAUNCHERUPDATER_TEST_LAUNCHER_EXE");
-    return configured.isEmpty() ? QStringLiteral(LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER)
-                                : configured;
-}
-
 QString programPath(const QString& hostPath) {
-    if (!underWine()) {
-        return hostPath;
-    }
-    return QStringLiteral("Z:") + QDir::toNativeSeparators(QFileInfo(hostPath).absoluteFilePath())
-                                      .replace(QLatin1Char('/'), QLatin1Char('\\'));
+    return !underWine() ? hostPath
+                        : "Z:" + QFileInfo(hostPath).absoluteFilePath().replace('/', '\\');
 }
 
 bool start(QProcess& process, const QStringList& arguments, const QStringList& wrapper,
@@ -71,15 +69,13 @@ bool start(QProcess& process, const QStringList& arguments, const QStringList& w
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // Qt logs to the journal when stderr is no terminal; the tests read the lines from stderr.
     // Wine hands WINEQT_* to Windows processes as QT_*.
-    environment.insert(QStringLiteral("QT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    environment.insert(QStringLiteral("WINEQT_FORCE_STDERR_LOGGING"), QStringLiteral("1"));
-    environment.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    environment.insert("QT_FORCE_STDERR_LOGGING", "1");
+    environment.insert("WINEQT_FORCE_STDERR_LOGGING", "1");
+    environment.insert("WINEDEBUG", "-all");
     for (const QString& variable : extraEnvironment) {
-        environment.insert(variable.section(QLatin1Char('='), 0, 0),
-                           variable.section(QLatin1Char('='), 1));
+        environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     }
     process.setProcessEnvironment(environment);
-    process.setProcessChannelMode(QProcess::SeparateChannels);
     process.start(command.takeFirst(), command);
     if (!process.waitForStarted(-1)) {
         return false;
@@ -101,66 +97,33 @@ ProcessResult finish(QProcess& process) {
 ProcessResult run(const QStringList& arguments, const QStringList& wrapper, const QString& program,
                   const QStringList& extraEnvironment) {
     QProcess process;
-    if (!start(process, arguments, wrapper, program, extraEnvironment)) {
-        return ProcessResult();
-    }
-    return finish(process);
-}
-
-const QMap<QString, QString>& casesWineCannotRun() {
-    static const QMap<QString, QString> cases = {
-        {QStringLiteral("updateRefusesOwnProcessAsParent"),
-         QStringLiteral("the updater's own process id is only known in advance when a POSIX "
-                        "shell execs it")},
-        {QStringLiteral("crashAtEveryStep"),
-         QStringLiteral("the kills come from strace's fault injection, which traces Linux "
-                        "system calls")},
-        {QStringLiteral("durableBeforeEachStep"),
-         QStringLiteral("the order of the flushes is read off strace, which traces Linux system "
-                        "calls")},
-        {QStringLiteral("withoutRightsTheJobGoesToAnElevatedCopy"),
-         QStringLiteral("Wine gives every process an elevated token, so no job is ever handed "
-                        "to an elevated copy (the platform tests start one through \"runas\")")},
-    };
-    return cases;
+    return start(process, arguments, wrapper, program, extraEnvironment) ? finish(process)
+                                                                         : ProcessResult();
 }
 
 bool canDropPrivileges(QString* why) {
 #ifdef _WIN32
-    *why = QStringLiteral("no unprivileged user to switch to on Windows");
+    *why = "no unprivileged user to switch to on Windows";
     return false;
 #else
-    if (underWine()) {
-        *why = QStringLiteral("Wine runs every process with the same rights");
-        return false;
-    }
-    if (::geteuid() != 0) {
-        *why = QStringLiteral("switching to user nobody needs root");
-        return false;
-    }
-    if (QStandardPaths::findExecutable(QStringLiteral("setpriv")).isEmpty()) {
-        *why = QStringLiteral("setpriv is not installed");
-        return false;
-    }
-    return true;
+    *why = underWine()        ? "Wine runs every process with the same rights"
+           : ::geteuid() != 0 ? "switching to user nobody needs root"
+           : QStandardPaths::findExecutable("setpriv").isEmpty() ? "setpriv is not installed"
+                                                                 : QString();
+    return why->isEmpty();
 #endif
 }
 
 QStringList unprivilegedWrapper() {
-    return {QStringLiteral("setpriv"), QStringLiteral("--reuid=nobody"),
-            QStringLiteral("--regid=nogroup"), QStringLiteral("--clear-groups")};
+    return {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups"};
 }
 
 QString copyForEveryone(const QString& program, const QString& directory) {
     const QString copy = QDir(directory).absoluteFilePath(QFileInfo(program).fileName());
-    if (!QFile::copy(program, copy) ||
-        !QFile::setPermissions(copy, QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                         QFileDevice::ExeOwner | QFileDevice::ReadOther |
-                                         QFileDevice::ExeOther | QFileDevice::ReadGroup |
-                                         QFileDevice::ExeGroup)) {
-        return QString();
-    }
-    return copy;
+    const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
+                          QFileDevice::ReadGroup | QFileDevice::ExeGroup | QFileDevice::ReadOther |
+                          QFileDevice::ExeOther;
+    return QFile::copy(program, copy) && QFile::setPermissions(copy, everyone) ? copy : QString();
 }
 
 }  // namespace harness

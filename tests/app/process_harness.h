@@ -1,7 +1,6 @@
 #pragma once
 
 #include <QByteArray>
-#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -12,10 +11,9 @@
 //   LAUNCHERUPDATER_EXE     the executable (default: the one built beside this test)
 //   LAUNCHERUPDATER_TESTKEYS_EXE  the same with the test key compiled in (testKeysExecutable)
 //   LAUNCHERUPDATER_RUNNER  a command that starts it, split at spaces (e.g. "wine"); empty: none
-//   LAUNCHERUPDATER_PID_CHILD  the stand-in launcher (pid_child) of the same build, started the
-//                           same way (default: the one built beside this test)
-//   LAUNCHERUPDATER_TEST_LAUNCHER_EXE  the updated launcher the update tests stage (test_launcher)
-//                           of the same build (default: the one built beside this test)
+//   LAUNCHERUPDATER_TEST_LAUNCHER_EXE  the test launcher (test_launcher) of the same build: the
+//                           updated launcher the update tests stage, and with "--pid" the
+//                           stand-in for the launcher that waits (default: the one built here)
 struct ProcessResult {
     bool finished = false;
     int exitCode = -1;
@@ -26,9 +24,10 @@ struct ProcessResult {
 namespace harness {
 
 QString executable();
-// The same program with the test signing key compiled in (LAUNCHERUPDATER_TESTKEYS_EXE), for the
-// runs that need a manifest it trusts.
+// The same program with the test signing key compiled in, for runs that need a manifest it
+// trusts.
 QString testKeysExecutable();
+QString testLauncher();
 QStringList runner();
 bool underWine();
 // Starts the stand-in launcher through the runner and reads the process id it reports; the
@@ -36,8 +35,6 @@ bool underWine();
 quint32 startStandInLauncher(QProcess& child);
 // The id of a process that has ended, for --parent-pid: an update then goes on at once.
 quint32 endedProcessId();
-// The test launcher that the update tests stage as ClientLauncher.exe; the updater starts it.
-QString testLauncher();
 // How the program under test must be told a host path (Z:\... under Wine).
 QString programPath(const QString& hostPath);
 // Runs the updater with `arguments`; `wrapper` goes in front of the runner (e.g. a command that
@@ -51,10 +48,6 @@ bool start(QProcess& process, const QStringList& arguments, const QStringList& w
 // Waits for a process of start() to end, at most two minutes, and takes what it wrote.
 ProcessResult finish(QProcess& process);
 
-// The cases that cannot run against the Windows build under Wine, by test function, and why.
-// The one list of them; tests consult it through SKIP_WHERE_WINE_CANNOT().
-const QMap<QString, QString>& casesWineCannotRun();
-
 // Dropping to an unprivileged user is possible here (root with setpriv on PATH).
 bool canDropPrivileges(QString* why);
 QStringList unprivilegedWrapper();
@@ -64,11 +57,10 @@ QString copyForEveryone(const QString& program, const QString& directory);
 
 }  // namespace harness
 
-#define SKIP_WHERE_WINE_CANNOT()                                      \
-    do {                                                              \
-        const QString why = harness::casesWineCannotRun().value(      \
-            QString::fromLatin1(QTest::currentTestFunction()));       \
-        if (harness::underWine() && !why.isEmpty()) {                 \
-            QSKIP(qPrintable(QStringLiteral("Wine cannot: ") + why)); \
-        }                                                             \
+// Skips a case the run against the Windows build under Wine cannot do, saying why.
+#define SKIP_UNDER_WINE(why)            \
+    do {                                \
+        if (harness::underWine()) {     \
+            QSKIP("Wine cannot: " why); \
+        }                               \
     } while (false)

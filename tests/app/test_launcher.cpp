@@ -1,6 +1,8 @@
-// Stands in for the updated launcher in the update tests: the updater starts it as
-// ClientLauncher.exe with "--update-ack ACK". LAUNCHERUPDATER_TEST_LAUNCHER, inherited through
-// the updater, says how it answers:
+// Stands in for the launcher in the whole-process tests. With "--pid" it is the launcher an
+// update waits for: it prints its own process id as the OS layer sees it (a Windows id under
+// Wine), then runs until its standard input closes. Otherwise it is the updated launcher: the
+// updater starts it as ClientLauncher.exe with "--update-ack ACK", and
+// LAUNCHERUPDATER_TEST_LAUNCHER, inherited through the updater, says how it answers:
 //   stay    acknowledges, runs until ACK.stop appears, then writes ACK.done and ends
 //   exit    acknowledges and ends at once
 //   slow    acknowledges after 3 seconds, and ends
@@ -8,7 +10,6 @@
 //   no-ack  ends at once without acknowledging
 //   never   writes its process id to ACK.pid and runs until ACK.stop appears, never acknowledging
 //   late    as never, then acknowledges and ends
-//   crash   aborts without acknowledging
 //   helper  starts a helper that holds ClientLauncher.exe open and writes its process id to
 //           ACK.pid, waits for it to say so (ACK.held), and ends without acknowledging; the
 //           helper runs until ACK.stop appears
@@ -16,6 +17,7 @@
 // received them. Every wait is bounded, so a test that fails halfway leaves nothing running.
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <thread>
@@ -23,10 +25,6 @@
 
 #include "platform.h"
 #include "test_support.h"
-
-#ifndef _WIN32
-#include <sys/resource.h>
-#endif
 
 namespace {
 
@@ -84,6 +82,13 @@ void runUntilStopped(const NativeString& ackPath) {
 
 int main(int argc, char** argv) {
     const std::vector<NativeString> arguments = platform::processArguments(argc, argv);
+    if (arguments.size() == 2 && arguments[1] == withSuffix(NativeString(), "--pid")) {
+        std::printf("%u\n", static_cast<unsigned>(platform::currentProcessId()));
+        std::fflush(stdout);
+        while (std::getchar() != EOF) {
+        }
+        return 0;
+    }
     if (arguments.size() < 3 || arguments[1] != withSuffix(NativeString(), "--update-ack")) {
         return 2;
     }
@@ -143,16 +148,5 @@ int main(int argc, char** argv) {
         }
         return 0;
     }
-    if (mode == "no-ack") {
-        return 0;
-    }
-    if (mode == "crash") {
-#ifndef _WIN32
-        // A crash, not a core file left in the test's working directory.
-        const rlimit noCore = {0, 0};
-        setrlimit(RLIMIT_CORE, &noCore);
-#endif
-        std::abort();
-    }
-    return 2;
+    return mode == "no-ack" ? 0 : 2;
 }

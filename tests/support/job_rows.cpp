@@ -76,14 +76,13 @@ bool stageRelease(const UpdateScenario& s, const QString& variant) {
 }  // namespace
 
 const QList<RepairRow>& repairRows() {
-    using W = Where;
     static const QList<RepairRow> rows = {
         {"repaired", "", "", "", 0, ""},
         {"plan path relative", "", "", "relative", 21, kPlanPath},
         {"plan empty", "", "", "plan-bytes:", 21, "The game repair plan could not be read safely.",
-         W::InProcess},
+         InProcess},
         {"plan not an object", "", "", "plan-bytes:[1]", 21,
-         "The game repair plan is not valid JSON.", W::InProcess},
+         "The game repair plan is not valid JSON.", InProcess},
         {"channel in other case", R"({"channel":"Stable"})", "", "", 21, kMetadata},
         {"root below a file", R"({"installationRoot":"@DIR@/inst/keep.txt/game"})", "", "", 21,
          kMetadata},
@@ -144,33 +143,33 @@ const QList<RepairRow>& repairRows() {
         {"stale backup a directory", "", "", "mkdir:inst/.tavorin-backup/7/a.dat/x", 0, ""},
         // Staged as the plan writes it, installed as the manifest does.
         {"plan path in other case", R"({"files":["A.dat","bin/b.dat","d.dat","new/deep/c.dat"]})",
-         "", "staged:A.dat=new a, of another size", 0, "", W::Posix},
+         "", "staged:A.dat=new a, of another size", 0, "", Posix},
         {"plan file a link", "", "",
          "move:staging/plan.json=outside/plan.json|link:staging/plan.json=outside/plan.json", 21,
-         kPlanPath, W::Posix},
+         kPlanPath, Posix},
         {"installation root through a link", R"({"installationRoot":"@DIR@/linked/inst"})", "",
-         "link:linked=.", 21, kMetadata, W::Posix},
+         "link:linked=.", 21, kMetadata, Posix},
         {"journal target behind a link", "", "",
          "mkdir:outside/l|staged:../../outside/l/x=victim|link:inst/linked=outside/l|"
          R"(journal:{"schemaVersion":1,"entries":[{"target":"linked/x","backup":".tavorin-backup/1/x","hadOriginal":false}]})",
-         24, kJournalUnsafe, W::Posix},
+         24, kJournalUnsafe, Posix},
         {"link on the way to a target", "", "", "mkdir:outside/new|link:inst/new=outside/new", 25,
-         kRepairLink, W::Posix},
+         kRepairLink, Posix},
         {"dangling link at a target", "", "", "link:inst/d.dat=outside/victim", 25, kRepairLink,
-         W::Posix},
+         Posix},
         {"link at the backup directory", "", "",
-         "mkdir:outside/b|link:inst/.tavorin-backup=outside/b", 25, kRepairLink, W::Posix},
+         "mkdir:outside/b|link:inst/.tavorin-backup=outside/b", 25, kRepairLink, Posix},
         {"staged files directory a link", "", "",
          "mkdir:outside/f|remove:staging/files|link:staging/files=outside/f", 23,
-         "The repair staging directory contains a symbolic link.", W::Posix},
+         "The repair staging directory contains a symbolic link.", Posix},
         // Stale entries left by a crash are removed as entries, never written through.
         {"dangling link at the temporary copy", "", "",
-         "link:inst/a.dat.tavorin-new=outside/victim", 0, "", W::Posix},
+         "link:inst/a.dat.tavorin-new=outside/victim", 0, "", Posix},
         {"dangling link at the backup path", "", "",
          "mkdir:inst/.tavorin-backup/7|link:inst/.tavorin-backup/7/a.dat=outside/victim", 0, "",
-         W::Posix},
+         Posix},
         {"journal a link", "", "", "link:inst/.tavorin-repair-transaction.json=outside/victim", 24,
-         "An interrupted game repair journal could not be read safely.", W::Posix},
+         "An interrupted game repair journal could not be read safely.", Posix},
     };
     return rows;
 }
@@ -251,15 +250,14 @@ void checkUpdateRun(const UpdateRow& r, const UpdateScenario& s, const FileTree&
 }
 
 const QList<UpdateRow>& updateRows() {
-    using W = Where;
     static const QList<UpdateRow> rows = {
         {"staged root missing", false, "staged-root:none", "Launcher update paths are invalid."},
         {"staged root is the installation", false, "staged-root:inst", kSeparate},
         // Names that differ only in letter case are one file there.
         {"staged root is the installation in other letter case", false, "staged-root:INST",
-         kSeparate, "exit", -1, W::Windows},
+         kSeparate, "exit", -1, Windows},
         {"delta plan named in other letter case", true, "plan:staged/LAUNCHER-UPDATE-PLAN.JSON", "",
-         "exit", -1, W::Windows},
+         "exit", -1, Windows},
         {"launcher only in a subdirectory", false,
          "rename:staged/ClientLauncher.exe=staged/bin/ClientLauncher.exe", kIncomplete},
         // Left by an update that died: taken away before the copy, or every later update fails.
@@ -322,7 +320,7 @@ const QList<UpdateRow>& updateRows() {
         // Within the 150 polls of 100 ms.
         {"the launcher acknowledges after 3 seconds", true, "", "", "slow"},
         {"a directory at the acknowledgement path", false, "mkdir:ack", kNotStarted, "exit", -2,
-         W::WholeProcess},
+         WholeProcess},
         // About 15 seconds: the updater gives the launcher 150 polls of 100 ms.
         {"the launcher never acknowledges and is ended", false, "", kNotStarted, "never", -2},
         // Its helper holds the new launcher open: it must be gone before the rollback.
@@ -331,37 +329,42 @@ const QList<UpdateRow>& updateRows() {
         // without regard to case). Windows names cannot hold a double quote, and a trailing
         // backslash names the directory.
         {"double quotes and a trailing backslash in the paths", true,
-         "names:inst \"q\" \\=ack \"q\" \\", "", "exit", -1, W::Posix},
+         "names:inst \"q\" \\=ack \"q\" \\", "", "exit", -1, Posix},
         {"launcher in lower case", false,
          "rename:staged/ClientLauncher.exe=staged/clientlauncher.exe", kIncomplete, "exit", -1,
-         W::Posix},
+         Posix},
         {"delta staging holds two names equal after folding", true,
-         "write:staged/BIN/core.dll=new core, longer", kUnexpected, "exit", -1, W::Posix},
+         "write:staged/BIN/core.dll=new core, longer", kUnexpected, "exit", -1, Posix},
         {"link in the package", false, "write:outside/f=x|link:staged/bin/f=outside/f",
-         kUnsafePackage, "exit", -1, W::Posix},
+         kUnsafePackage, "exit", -1, Posix},
         {"dangling link in the package", false, "link:staged/d=outside/none", kUnsafePackage,
-         "exit", -1, W::Posix},
+         "exit", -1, Posix},
         {"dangling link in the delta staging", true, "link:staged/d=outside/none",
-         "Launcher delta staging contains an unsafe path.", "exit", -1, W::Posix},
+         "Launcher delta staging contains an unsafe path.", "exit", -1, Posix},
         {"staged root a link", false, "rename:staged=real|link:staged=real", kUnsafePackage, "exit",
-         -1, W::Posix},
+         -1, Posix},
         {"installation root a link", false, "rename:inst=real|link:inst=real", kUnsafeLink, "exit",
-         -1, W::Posix},
+         -1, Posix},
         {"a stale copy a link to a directory outside", true,
          "write:outside/dir/f=x|link:inst/bin/core.dll.tavorin-new=outside/dir", "", "exit", -1,
-         W::Posix},
+         Posix},
         {"work directory's parent a link", false,
-         "mkdir:outside/w|link:inst/.tavorin-update=outside/w", kUnsafeLink, "exit", -1, W::Posix},
+         "mkdir:outside/w|link:inst/.tavorin-update=outside/w", kUnsafeLink, "exit", -1, Posix},
         // The eighth path of the delta: the seven before it are undone, and no journal follows.
         {"link on the way to the eighth path", true, "mkdir:outside/new|link:inst/new=outside/new",
-         kUnsafeLink, "exit", 7, W::Posix},
+         kUnsafeLink, "exit", 7, Posix},
+        // The program holds the staging open from the start, so finds no release in it.
         {"signed release reached through a linked staging", false,
          "elevated|release:2.0|rename:staged=real|link:staged=real",
-         "Signed envelope is empty or exceeds its size limit.", "exit", -1, W::Posix},
+         "Signed envelope is empty or exceeds its size limit.", "exit", -1, Posix | InProcess},
+        {"signed release reached through a linked staging, as a whole process", false,
+         "elevated|release:2.0|rename:staged=real|link:staged=real",
+         "An elevated launcher update needs a signed release manifest.", "exit", -1,
+         Posix | WholeProcess},
         {"staged file swapped for a link after the checks", false,
          "write:outside/secret=s|late remove:staged/bin/core.dll|"
          "late link:staged/bin/core.dll=outside/secret",
-         kNotInstalled, "exit", -2, W::Posix},
+         kNotInstalled, "exit", -2, Posix},
     };
     return rows;
 }

@@ -12,11 +12,12 @@
 
 namespace testsupport {
 
-// Where a row runs: anywhere; only where links can be made and letter cases told apart (not on
-// Windows, not under Wine); only on Windows or under Wine; only in process (the whole program
-// never gets that far: it ends at its own pre-read of the plan); only as a whole process (the
-// rule is the program's start of the launcher, which a test stands in for in process).
-enum class Where { Anywhere, Posix, Windows, InProcess, WholeProcess };
+// Where a row runs, as flags: not on Windows nor under Wine, where links cannot be made and
+// letter cases are not told apart; only on Windows or under Wine; only in process, where the
+// whole program never gets that far (it ends at its own pre-read of the plan) or holds its
+// directories open and so reads other messages; only as a whole process, where the rule is the
+// program's start of the launcher, which a test stands in for in process.
+enum Where { Anywhere = 0, Posix = 1, Windows = 2, InProcess = 4, WholeProcess = 8 };
 
 struct RepairRow {
     const char* name;
@@ -25,7 +26,7 @@ struct RepairRow {
     const char* setup;     // steps of prepareRepair()
     int code;
     const char* message;
-    Where where = Where::Anywhere;
+    int where = Anywhere;
 };
 const QList<RepairRow>& repairRows();
 // The `setup` steps of a row, "verb:argument" separated by '|', done after the documents are
@@ -46,7 +47,7 @@ struct UpdateRow {
     const char* launcher = "exit";
     // How many paths the journal left behind lists (-1: no work directory at all; -2: any).
     int journaled = -1;
-    Where where = Where::Anywhere;
+    int where = Anywhere;
 };
 const QList<UpdateRow>& updateRows();
 
@@ -64,10 +65,9 @@ bool prepareUpdate(const UpdateScenario& s, RowRequest& request, const QString& 
                    const QString& phase = QString());
 // Whether a row of `where` runs in process or as a whole process, on Windows (or under Wine) or
 // not.
-inline bool rowRuns(Where where, bool wholeProcess, bool windows) {
-    return where == Where::Anywhere || (where == Where::Posix && !windows) ||
-           (where == Where::Windows && windows) || (where == Where::InProcess && !wholeProcess) ||
-           (where == Where::WholeProcess && wholeProcess);
+inline bool rowRuns(int where, bool wholeProcess, bool windows) {
+    return !((where & Posix) && windows) && !((where & Windows) && !windows) &&
+           !((where & InProcess) && wholeProcess) && !((where & WholeProcess) && !wholeProcess);
 }
 
 // Adds the column "row" and, by its index, each of `rows` that runs here and `also` takes.

@@ -52,7 +52,7 @@ QJsonArray inventoryOf(const FileTree& files) {
     return inventory;
 }
 
-RepairScenario::RepairScenario(const QString& directory) : directory_(directory) {
+RepairScenario::RepairScenario(const QString& directory, bool layOut) : directory_(directory) {
     original_ = {{"a.dat", "old a"}, {"bin/b.dat", "old b, longer"}, {"keep.txt", "untouched"}};
     staged_ = {{"a.dat", "new a, of another size"},
                {"bin/b.dat", "new b, longer"},
@@ -66,6 +66,9 @@ RepairScenario::RepairScenario(const QString& directory) : directory_(directory)
             {"generation", 7},    {"files", QJsonArray::fromStringList(staged_.keys())}};
     manifest = plan;
     manifest.insert("files", manifestFiles);
+    if (!layOut) {
+        return;
+    }
     QDir(directory_).mkpath("outside");
     writeTree(root(), original_);
     writeTree(path("staging/files"), staged_);

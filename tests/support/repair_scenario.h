@@ -26,9 +26,9 @@ QJsonArray inventoryOf(const FileTree& files);
 
 class RepairScenario {
 public:
-    // Lays everything out under `directory`: "inst", "staging" (plan.json,
-    // manifest.envelope.json, files/) and "outside", which nothing may ever touch.
-    explicit RepairScenario(const QString& directory);
+    // Lays everything out under `directory` (unless it is there already): "inst", "staging"
+    // (plan.json, manifest.envelope.json, files/) and "outside", which nothing may ever touch.
+    explicit RepairScenario(const QString& directory, bool layOut = true);
 
     QString root() const;
     QString planPath() const;
