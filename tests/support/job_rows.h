@@ -17,6 +17,12 @@ namespace testsupport {
 // whole program never gets that far (it ends at its own pre-read of the plan) or holds its
 // directories open and so reads other messages; only as a whole process, where the rule is the
 // program's start of the launcher, which a test stands in for in process.
+#ifdef Q_OS_WIN
+constexpr bool kWindowsBuild = true;
+#else
+constexpr bool kWindowsBuild = false;
+#endif
+
 enum Where { Anywhere = 0, Posix = 1, Windows = 2, InProcess = 4, WholeProcess = 8 };
 
 struct RepairRow {

@@ -23,11 +23,6 @@ using Kind = FileOperations::Kind;
 
 namespace {
 
-#ifdef Q_OS_WIN
-const bool kWindows = true;
-#else
-const bool kWindows = false;
-#endif
 const QString kNotStarted = "The updated launcher did not start successfully.";
 const LauncherStart kAcknowledge = [](const QString&, const QString&) { return true; };
 
@@ -112,11 +107,8 @@ const PlanRow kPlanRows[] = {
     {"plan of 4194304 bytes", "", "pad:4194304", ""},
     {"20000 files", "", "files:20000", ""},
     {"plan of 4194305 bytes", "", "pad:4194305", kMissing},
-    {"plan empty", "", "bytes:", kMissing},
     {"plan missing", "", "none", kMissing},
     {"plan not JSON", "", "bytes:{", kJson},
-    {"plan an array", "", "bytes:[]", kJson},
-    {"schema version a string", R"({"schemaVersion":"1"})", "", kFields},
     {"schema version 2", R"({"schemaVersion":2})", "", kFields},
     {"from version in other case", R"({"fromVersion":"V1.0"})", "", kFields},
     {"to version differs", R"({"toVersion":"v2.1"})", "", kFields},
@@ -124,25 +116,16 @@ const PlanRow kPlanRows[] = {
     {"files empty", R"({"files":[]})", "", kFields},
     {"replace empty", R"({"replace":[]})", "", kFields},
     {"20001 files", "", "files:20001", kFields},
-    {"file entry not an object", R"({"files":[5]})", "", kInventory},
     {"size -1", "", "size:-1", kInventory},
-    {"size 1.5", "", "size:1.5", kInventory},
     {"size 2147483649", "", "size:2147483649", kInventory},
     {"sizes total 2147483649", "", "size:2147483648", kInventory},
     {"digest upper case", "", R"(add:{"path":"x","size":1,"sha256":"@A@"})", kInventory},
-    {"digest followed by a line break", "", R"(add:{"path":"x","size":1,"sha256":"@Z@\n"})",
-     kInventory},
-    {"path unsafe", "", R"(add:{"path":"../x","size":1,"sha256":"@Z@"})", kInventory},
     {"paths equal after folding", "", R"(add:{"path":"LIB/A.DLL","size":0,"sha256":"@Z@"})",
      kInventory},
     {"replaced path not in the inventory",
      R"({"replace":["ClientLauncher.exe","LauncherUpdater.exe","nope.dll"]})", "", kReplace},
     {"replaced twice after folding",
      R"({"replace":["ClientLauncher.exe","LauncherUpdater.exe","CLIENTLAUNCHER.EXE"]})", "",
-     kReplace},
-    {"replace entry a number", R"({"replace":["ClientLauncher.exe","LauncherUpdater.exe",5]})", "",
-     kReplace},
-    {"replace entry unsafe", R"({"replace":["ClientLauncher.exe","./LauncherUpdater.exe"]})", "",
      kReplace},
     {"launcher only in a subdirectory",
      R"({"files":[{"path":"bin/ClientLauncher.exe","size":1,"sha256":"@Z@"},)"
@@ -152,7 +135,6 @@ const PlanRow kPlanRows[] = {
     {"updater not replaced", R"({"replace":["ClientLauncher.exe"]})", "", kBoth},
     {"removed path in the inventory, other case", R"({"remove":["LIB/A.DLL"]})", "", kRemove},
     {"removed twice after folding", R"({"remove":["x.dll","X.DLL"]})", "", kRemove},
-    {"remove entry unsafe", R"({"remove":["con.txt"]})", "", kRemove},
 };
 
 template <typename Row, std::size_t N>
@@ -175,7 +157,6 @@ private slots:
     void deltaPlanRules_data() { addRows(kPlanRows); }
     void deltaPlanRules();
     void fullPackageLimits();
-    void releaseManifestRules_data();
     void releaseManifestRules();
     void outcomes_data();
     void outcomes();
@@ -268,47 +249,30 @@ void TestUpdate::fullPackageLimits() {
 }
 
 // What a release adds to the inventory rules it shares with the delta plan (tested there).
-void TestUpdate::releaseManifestRules_data() {
-    QTest::addColumn<QByteArray>("patch");
-    QTest::addColumn<bool>("valid");
-    const auto files = [](const char* first, const char* second) {
-        const QByteArray file = R"({"path":"%1","sha256":"@Z@","size":1})";
-        return R"({"files":[)" + QByteArray(file).replace("%1", first) + ',' +
-               QByteArray(file).replace("%1", second) + "]}";
-    };
-    QTest::newRow("valid") << QByteArray() << true;
-    QTest::newRow("schema version 2") << QByteArray(R"({"schemaVersion":2})") << false;
-    QTest::newRow("no kind") << QByteArray(R"({"kind":null})") << false;
-    QTest::newRow("kind of another document") << QByteArray(R"({"kind":"game"})") << false;
-    QTest::newRow("version empty") << QByteArray(R"({"version":""})") << false;
-    QTest::newRow("files empty") << QByteArray(R"({"files":[]})") << false;
-    QTest::newRow("updater missing") << files("ClientLauncher.exe", "a.dll") << false;
-    QTest::newRow("launcher in lower case")
-        << files("clientlauncher.exe", "LauncherUpdater.exe") << false;
-}
-
 void TestUpdate::releaseManifestRules() {
-    QFETCH(QByteArray, patch);
-    QFETCH(bool, valid);
-    QJsonObject release = QJsonDocument::fromJson(
-                              R"({"files":[{"path":"ClientLauncher.exe","sha256":"@Z@","size":1},)"
-                              R"({"path":"LauncherUpdater.exe","sha256":"@Z@","size":1}],)"
-                              R"("kind":"launcher-release","schemaVersion":1,"version":"2.0"})")
-                              .object();
-    testsupport::applyPatch(release, patch);
-    ReleaseManifest read;
-    QCOMPARE(parseReleaseManifest(
-                 QJsonDocument(release).toJson().replace("@Z@", QByteArray(64, '0')), read),
-             valid);
-    QCOMPARE(read.version, valid ? "2.0" : "");
+    for (const auto& [patch, valid] : {std::pair<QByteArray, bool>{"", true},
+                                       {R"({"schemaVersion":2})", false},
+                                       {R"({"kind":"game"})", false},
+                                       {R"({"version":""})", false}}) {
+        QJsonObject release =
+            QJsonDocument::fromJson(
+                R"({"files":[{"path":"ClientLauncher.exe","sha256":"@Z@","size":1},)"
+                R"({"path":"LauncherUpdater.exe","sha256":"@Z@","size":1}],)"
+                R"("kind":"launcher-release","schemaVersion":1,"version":"2.0"})")
+                .object();
+        testsupport::applyPatch(release, patch);
+        ReleaseManifest read;
+        QCOMPARE(parseReleaseManifest(
+                     QJsonDocument(release).toJson().replace("@Z@", QByteArray(64, '0')), read),
+                 valid);
+        QCOMPARE(read.version, valid ? "2.0" : "");
+    }
 }
 
-// The shared rows in process: a run that the launcher acknowledges installs the new launcher;
-// one that fails or is not acknowledged ends as before and never starts the launcher, or undoes
-// what it did.
 void TestUpdate::outcomes_data() {
     testsupport::addRows<testsupport::UpdateRow>(
-        testsupport::updateRows(), false, kWindows, [](const testsupport::UpdateRow& r) {
+        testsupport::updateRows(), false, testsupport::kWindowsBuild,
+        [](const testsupport::UpdateRow& r) {
             return QByteArray(r.launcher) == "exit" || QByteArray(r.launcher) == "no-ack";
         });
 }
