@@ -15,11 +15,9 @@ namespace testsupport {
 namespace {
 
 const char* const kMetadata = "The game repair plan contains invalid metadata.";
-const char* const kUnsafePath = "The game repair plan contains an unsafe file path.";
 const char* const kOutsideManifest =
     "The repair plan references a file outside the signed manifest.";
 const char* const kMismatch = "The signed game manifest does not match the repair plan.";
-const char* const kUnsafeMetadata = "The signed game manifest contains unsafe file metadata.";
 const char* const kSignedSize = "A staged repair file does not match its signed size.";
 const char* const kJournalUnsafe = "An interrupted game repair journal contains an unsafe path.";
 const char* const kRepairLink = "The game installation contains an unsafe symbolic link.";
@@ -79,39 +77,25 @@ const QList<RepairRow>& repairRows() {
     static const QList<RepairRow> rows = {
         {"repaired", "", "", "", 0, ""},
         {"plan path relative", "", "", "relative", 21, kPlanPath},
-        {"plan empty", "", "", "plan-bytes:", 21, "The game repair plan could not be read safely.",
-         InProcess},
-        {"plan not an object", "", "", "plan-bytes:[1]", 21,
-         "The game repair plan is not valid JSON.", InProcess},
-        {"channel in other case", R"({"channel":"Stable"})", "", "", 21, kMetadata},
         {"root below a file", R"({"installationRoot":"@DIR@/inst/keep.txt/game"})", "", "", 21,
          kMetadata},
         {"no files directory", "", "", "remove:staging/files", 21, kMetadata},
         {"generation 0", R"({"generation":0})", R"({"generation":0})", "", 21, kMetadata},
         {"plan of 20000 files", listing(20000), "", "", 23, kOutsideManifest},
         {"plan of 20001 files", listing(20001), "", "", 21, kMetadata},
-        {"plan path escapes", R"({"files":["../x"]})", "", "", 21, kUnsafePath},
         {"plan paths equal after folding", R"({"files":["a.dat","A.DAT"]})", "", "", 21,
-         kUnsafePath},
-        {"plan path not a string", R"({"files":["a.dat",5]})", "", "", 21, kUnsafePath},
+         "The game repair plan contains an unsafe file path."},
         // A leftover journal stays when the plan is refused.
         {"journal kept on refused plan", R"({"gameId":""})", "", "journal:{}", 21, kMetadata},
         {"envelope missing", "", "", "remove:staging/manifest.envelope.json", 22,
          "The signed game manifest could not be read."},
         {"envelope of an untrusted key", "", "", "untrusted", 22,
          "Signed envelope signature is invalid."},
-        {"payload not JSON", "", "", "payload:nope", 22,
-         "The signed game manifest is not valid JSON."},
         {"manifest id in other case", "", R"({"manifestId":"M-1"})", "", 22, kMismatch},
-        {"manifest generation differs", "", R"({"generation":8})", "", 22, kMismatch},
         {"manifest channel differs", "", R"({"channel":"preview"})", "", 22, kMismatch},
-        {"manifest file entry a string", "", R"({"files":["a.dat"]})", "", 22,
-         "The signed game manifest contains an invalid file entry."},
         {"manifest digest upper case", "",
          R"({"files":[{"path":"a.dat","size":1,"sha256":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"}]})",
-         "", 22, kUnsafeMetadata},
-        {"manifest size missing", "", R"({"files":[{"path":"a.dat","sha256":"00"}]})", "", 22,
-         kUnsafeMetadata},
+         "", 22, "The signed game manifest contains unsafe file metadata."},
         {"plan file outside the manifest", R"({"files":["a.dat","zzz.dat"]})", "", "", 23,
          kOutsideManifest},
         {"staged file of another size", "", "", "staged:a.dat=short", 23, kSignedSize},
@@ -121,8 +105,6 @@ const QList<RepairRow>& repairRows() {
          "A staged repair file does not match its signed hash."},
         {"journal empty", "", "", "journal:", 24,
          "An interrupted game repair journal could not be read safely."},
-        {"journal without entries", "", "", R"(journal:{"schemaVersion":1,"entries":[]})", 24,
-         "An interrupted game repair journal is invalid."},
         {"journal backup outside the backups", "", "",
          R"(journal:{"schemaVersion":1,"entries":[{"target":"a.dat","backup":".TAVORIN-backup/1/a.dat","hadOriginal":true}]})",
          24, kJournalUnsafe},
@@ -266,8 +248,6 @@ const QList<UpdateRow>& updateRows() {
         {"delta plan outside the staging", true, "plan:plan.json",
          "Launcher delta plan must be the staged launcher-update-plan.json."},
         {"delta stages a file it does not replace", true, "write:staged/extra.dll=x", kUnexpected},
-        {"delta plan file in a subdirectory", true, "write:staged/bin/launcher-update-plan.json=x",
-         kUnexpected},
         {"delta replaced file not staged", true, "remove:staged/bin/core.dll",
          "Launcher delta staging is incomplete."},
         {"delta staged file of other bytes", true, "write:staged/bin/core.dll=NEW core, longer",
@@ -296,8 +276,6 @@ const QList<UpdateRow>& updateRows() {
         {"full package with a file more", false, "elevated|release:2.0|write:staged/extra.dll=x",
          kNotAsSigned},
         {"full package with a file less", false, "elevated|release:extra", kNotAsSigned},
-        {"full package file of another size", false,
-         "elevated|release:2.0|write:staged/bin/core.dll=x", kNotAsSigned},
         {"delta inventory other than the release", true, "elevated|release:extra", kNotAsSigned},
         // Gone while its size is taken, back before it is installed: not listed, so never
         // installed.
@@ -337,8 +315,6 @@ const QList<UpdateRow>& updateRows() {
          "write:staged/BIN/core.dll=new core, longer", kUnexpected, "exit", -1, Posix},
         {"link in the package", false, "write:outside/f=x|link:staged/bin/f=outside/f",
          kUnsafePackage, "exit", -1, Posix},
-        {"dangling link in the package", false, "link:staged/d=outside/none", kUnsafePackage,
-         "exit", -1, Posix},
         {"dangling link in the delta staging", true, "link:staged/d=outside/none",
          "Launcher delta staging contains an unsafe path.", "exit", -1, Posix},
         {"staged root a link", false, "rename:staged=real|link:staged=real", kUnsafePackage, "exit",
