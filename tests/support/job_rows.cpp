@@ -375,7 +375,6 @@ bool prepareUpdate(const UpdateScenario& s, RowRequest& request, const QString& 
             request.stagedRoot = a;
         } else if (verb == "plan") {
             request.deltaPlan = a;
-            ok = QFile::exists(a) || QFile::copy(s.planPath(), a);
         }
         if (!ok) {
             qWarning() << "setup step failed" << step;
