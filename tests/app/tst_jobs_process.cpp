@@ -72,10 +72,13 @@ QStringList expand(const QStringList& arguments, const QString& dir) {
     return QStringList(arguments).replaceInStrings("@DIR@", harness::programPath(dir));
 }
 
+// An update command line for the scratch directory, to expand(); @PID@ the launcher's id.
+const QString kUpdate =
+    "--apply-update --install-root @DIR@/inst --staged-root @DIR@/staged --version 2.0.0 --ack "
+    "@DIR@/ack --parent-pid @PID@";
+
 QStringList updateSwitches(const QString& parentPid) {
-    return {"--apply-update", "--install-root", "@DIR@/inst", "--staged-root",
-            "@DIR@/staged",   "--version",      "2.0.0",      "--ack",
-            "@DIR@/ack",      "--parent-pid",   parentPid};
+    return QString(kUpdate).replace("@PID@", parentPid).split(' ');
 }
 
 QString strace() {
@@ -224,46 +227,36 @@ void TestJobsProcess::updateRules() {
 // Command lines refused before any work: nothing is written, nothing is logged. A readable
 // plan.json stands in the scratch directory, so that a plan taken from the wrong argument shows.
 void TestJobsProcess::refusedCommandLine_data() {
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QString>("arguments");  // split at spaces; @U@: an update's, @PID@ 1
     QTest::addColumn<int>("exitCode");
     QTest::addColumn<QStringList>("leftBehind");  // what else may exist in the scratch directory
-    const QStringList update = updateSwitches("1");
-    QTest::newRow("no arguments") << QStringList{} << 2 << QStringList{};
-    QTest::newRow("mode switch in other case")
-        << (QStringList{"--Apply-update"} + update.mid(1)) << 2 << QStringList{};
-    QTest::newRow("repair without plan")
-        << QStringList{"--apply-game-repair"} << 20 << QStringList{};
-    QTest::newRow("first occurrence of a switch wins")
-        << QStringList{"--apply-game-repair", "--plan", "@DIR@/none.json", "--plan",
-                       "@DIR@/plan.json"}
-        << 20 << QStringList{};
-    QTest::newRow("plan stands last")
-        << QStringList{"--apply-game-repair", "--plan"} << 20 << QStringList{};
-    QTest::newRow("plan followed by --elevated")
-        << QStringList{"--apply-game-repair", "--plan", "--elevated"} << 20 << QStringList{};
-    QTest::newRow("repair wins over a valid update")
-        << (QStringList{"--apply-game-repair"} + updateSwitches("0")) << 20 << QStringList{};
-    QTest::newRow("Qt's own switch is the plan's value, not Qt's")
-        << QStringList{"--apply-game-repair", "--plan", "--qmljsdebugger=x", "@DIR@/plan.json"}
-        << 20 << QStringList{};
-    QTest::newRow("pid in hexadecimal") << updateSwitches("0x10") << 3 << QStringList{};
-    QTest::newRow("empty install root")
-        << QStringList(update).replaceInStrings("@DIR@/inst", "") << 3 << QStringList{};
-    QTest::newRow("no ack") << update.mid(0, 7) + update.mid(9) << 3 << QStringList{};
-    QTest::newRow("delta plan without from-version")
-        << update + QStringList{"--delta-plan", "@DIR@/staged/p.json"} << 3 << QStringList{};
-    QTest::newRow("from-version without delta plan")
-        << update + QStringList{"--from-version", "1.0.0"} << 3 << QStringList{};
+    const auto row = [](const char* name, const QString& arguments, int code,
+                        const QStringList& leftBehind = {}) {
+        QTest::newRow(name) << QString(arguments).replace("@U@", kUpdate) << code << leftBehind;
+    };
+    row("no arguments", "", 2);
+    row("mode switch in other case", "--Apply-update" + kUpdate.mid(14), 2);
+    row("repair without plan", "--apply-game-repair", 20);
+    row("first occurrence of a switch wins",
+        "--apply-game-repair --plan @DIR@/none.json --plan @DIR@/plan.json", 20);
+    row("plan stands last", "--apply-game-repair --plan", 20);
+    row("plan followed by --elevated", "--apply-game-repair --plan --elevated", 20);
+    row("repair wins over a valid update", "--apply-game-repair @U@", 20);
+    row("Qt's own switch is the plan's value, not Qt's",
+        "--apply-game-repair --plan --qmljsdebugger=x @DIR@/plan.json", 20);
+    row("pid in hexadecimal", QString(kUpdate).replace("@PID@", "0x10"), 3);
+    row("empty install root", QString(kUpdate).replace("@DIR@/inst", ""), 3);
+    row("no ack", QString(kUpdate).replace("--ack @DIR@/ack ", ""), 3);
+    row("delta plan without from-version", "@U@ --delta-plan @DIR@/staged/p.json", 3);
+    row("from-version without delta plan", "@U@ --from-version 1.0.0", 3);
     // The write probe has run (and created the missing install root) before the pid is judged.
-    QTest::newRow("parent pid 0") << updateSwitches("0") << 5 << QStringList{"inst"};
+    row("parent pid 0", QString(kUpdate).replace("@PID@", "0"), 5, {"inst"});
     // A plan whose installation root cannot be read first: no result file either.
-    QTest::newRow("plan root a number")
-        << QStringList{"--apply-game-repair", "--plan", "@DIR@/number.json"} << 20
-        << QStringList{"number.json"};
+    row("plan root a number", "--apply-game-repair --plan @DIR@/number.json", 20, {"number.json"});
 }
 
 void TestJobsProcess::refusedCommandLine() {
-    QFETCH(QStringList, arguments);
+    QFETCH(QString, arguments);
     QFETCH(int, exitCode);
     QFETCH(QStringList, leftBehind);
     QTemporaryDir dir;
@@ -273,7 +266,9 @@ void TestJobsProcess::refusedCommandLine() {
             .toJson()));
     QVERIFY(!leftBehind.contains("number.json") ||
             writeFile(dir.filePath("number.json"), R"({"installationRoot":5})"));
-    const ProcessResult result = harness::run(expand(arguments, dir.path()));
+    const QString program = QString(arguments).replace("@PID@", "1");
+    const ProcessResult result =
+        harness::run(expand(program.isEmpty() ? QStringList() : program.split(' '), dir.path()));
     QVERIFY(result.finished);
     QCOMPARE(result.exitCode, exitCode);
     QCOMPARE(result.standardError, QByteArray());
