@@ -3,23 +3,27 @@
 // case go on; REQUIRE ends the case when it fails; SKIP(reason) ends it as skipped.
 #pragma once
 
+#include <cstdio>
+#include <cstring>
+#include <exception>
 #include <sstream>
 #include <string>
+#include <utility>
+#include <vector>
 
 namespace harness {
 
-bool registerCase(const char* name, void (*function)());
-
-// Thrown to end a case: after a failed REQUIRE (no reason), or to skip it.
+inline std::vector<std::pair<const char*, void (*)()>> cases;  // all in one file, in order
+inline std::string row;   // names the table row under test in failure reports
+inline int failures = 0;  // of the running case
 struct Stop {
-    const char* skipReason;
+    const char* skipReason;  // nullptr: a REQUIRE failed
 };
 
-// Names the row of a data table under test in failure reports; cleared before every case.
-extern std::string row;
-
-// Reports a failure unless `ok`; returns `ok`.
-bool report(bool ok, const char* file, int line, const std::string& what);
+inline bool report(bool ok, const char* file, int line, const std::string& what) {
+    failures += !ok;
+    return ok || std::printf("%s:%d: %s: %s\n", file, line, row.c_str(), what.c_str()) < 0;
+}
 
 template <typename A, typename B>
 bool equal(const A& a, const B& b, const char* file, int line, const char* expression) {
@@ -28,17 +32,42 @@ bool equal(const A& a, const B& b, const char* file, int line, const char* expre
     return report(a == b, file, line, text.str());
 }
 
-// Runs every case, or the one named by argv[1], printing a line for each and then
-// "N passed, N failed" (", N skipped" when any were). Returns 0 when none failed.
-int run(int argc, char** argv);
+// Runs every case, or the one named by argv[1]. Returns 0 when all that ran passed.
+inline int run(int argc, char** argv) {
+    std::setvbuf(stdout, nullptr, _IONBF, 0);  // nothing is lost if a case crashes
+    int ran = 0, failed = 0;
+    for (const auto& [name, function] : cases) {
+        if (argc > 1 && std::strcmp(argv[1], name) != 0) {
+            continue;
+        }
+        row.clear();
+        failures = 0;
+        const char* skipped = nullptr;
+        try {
+            function();
+        } catch (const Stop& stop) {
+            skipped = stop.skipReason;
+        } catch (const std::exception& e) {
+            report(false, __FILE__, __LINE__, std::string("uncaught exception: ") + e.what());
+        }
+        std::printf("%s %s%s%s\n",
+                    failures  ? "FAIL"
+                    : skipped ? "SKIP"
+                              : "ok  ",
+                    name, skipped ? ": " : "", skipped ? skipped : "");
+        failed += failures > 0;
+        ++ran;
+    }
+    std::printf("%d run, %d failed\n", ran, failed);
+    return ran == 0 || failed > 0;
+}
 
 }  // namespace harness
 
-#define TEST_CASE(name)                                                       \
-    static void name();                                                       \
-    static const bool name##_registered = harness::registerCase(#name, name); \
+#define TEST_CASE(name)                                                                     \
+    static void name();                                                                     \
+    static const bool name##_registered = (harness::cases.emplace_back(#name, name), true); \
     static void name()
-
 #define CHECK(condition) \
     harness::report(static_cast<bool>(condition), __FILE__, __LINE__, #condition)
 #define CHECK_EQ(a, b) harness::equal((a), (b), __FILE__, __LINE__, #a " == " #b)
