@@ -3,7 +3,6 @@
 // runs again and again, and every run is checked for an escape: a file outside the installation
 // and the staging created, changed or removed, or a secret read into the installation. Linux,
 // as root, with setpriv; each attack runs for LAUNCHERUPDATER_RACE_SECONDS (default 6).
-#include <grp.h>
 #include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,7 +15,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include "file_fixtures.h"
 #include "process_harness.h"
 #include "repair_scenario.h"
 #include "signing_fixtures.h"
@@ -32,11 +30,9 @@ const FileTree kVictim = {
 
 // A repair of inst/data/levels/1.pak from `staging`, signed with the test key.
 FileTree repairFrom(const QString& root, const QString& staging) {
-    QJsonObject manifest{{"schemaVersion", 1},
-                         {"manifestId", "m"},
-                         {"gameId", "g"},
-                         {"channel", "stable"},
-                         {"generation", 1}};
+    QJsonObject manifest = QJsonDocument::fromJson(R"({"schemaVersion":1,"manifestId":"m",
+        "gameId":"g","channel":"stable","generation":1})")
+                               .object();
     QJsonObject plan = manifest;
     plan.insert("installationRoot", root + "/inst");
     plan.insert("files", QJsonArray{"data/levels/1.pak"});
@@ -62,16 +58,14 @@ FileTree launcherUpdate() {
 // and `owned`, and user/link, a link to `linkTarget`.
 bool layOut(const QString& root, const FileTree& files, const QStringList& owned,
             const QString& linkTarget) {
-    const passwd* user = ::getpwnam("nobody");
-    const group* users = ::getgrnam("nogroup");
+    const passwd* user = ::getpwnam("nobody");  // in group nogroup
     bool laidOut = testsupport::writeTree(root, files) &&
                    testsupport::writeTree(root + "/victim", kVictim) &&
                    testsupport::writeTree(root + "/secret", {{"core.dll", kSecret}});
     for (const QString& directory : owned + QStringList{"user"}) {
         const QByteArray path = QString(root + '/' + directory).toLocal8Bit();
-        laidOut = laidOut && QDir().mkpath(path) &&
-                  ::chown(path, user != nullptr ? user->pw_uid : 65534,
-                          users != nullptr ? users->gr_gid : 65534) == 0;
+        laidOut = laidOut && user != nullptr && QDir().mkpath(path) &&
+                  ::chown(path, user->pw_uid, user->pw_gid) == 0;
     }
     for (const char* directory : {"victim", "secret"}) {
         laidOut = laidOut && ::chmod(QString(root + '/' + directory).toLocal8Bit(), 0700) == 0;
@@ -108,22 +102,14 @@ private slots:
         QTest::addColumn<QString>("attacked");
         QTest::addColumn<QString>("linkTarget");
         QTest::addColumn<QString>("staging");
-        QTest::newRow("repair, directory swap") << "exchange"
-                                                << "inst/data/levels"
-                                                << "victim"
-                                                << "staging";
-        QTest::newRow("result file, staging swap") << "exchange"
-                                                   << "base/staging"
-                                                   << "victim"
-                                                   << "base/staging";
-        QTest::newRow("update, work directory swap") << "children"
-                                                     << "inst/.tavorin-update"
-                                                     << "victim"
-                                                     << "";
-        QTest::newRow("update, staged file flip") << "exchange"
-                                                  << "staged/bin"
-                                                  << "secret"
-                                                  << "";
+        const auto row = [](const char* name, const char* mode, const char* attacked,
+                            const char* linkTarget, const char* staging) {
+            QTest::newRow(name) << mode << attacked << linkTarget << staging;
+        };
+        row("repair, directory swap", "exchange", "inst/data/levels", "victim", "staging");
+        row("result file, staging swap", "exchange", "base/staging", "victim", "base/staging");
+        row("update, work directory swap", "children", "inst/.tavorin-update", "victim", "");
+        row("update, staged file flip", "exchange", "staged/bin", "secret", "");
     }
 
     void attacks() {
