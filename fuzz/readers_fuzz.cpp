@@ -8,13 +8,13 @@
 #include <QJsonObject>
 #include <QSet>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
 
 #include "delta_plan.h"
-#include "file_operations.h"
 #include "path_rules.h"
 #include "release_manifest.h"
 #include "repair_journal.h"
@@ -45,9 +45,11 @@ void require(bool holds, const char* what) {
     }
 }
 
-// A directory of this process's own, for the readers that take their input from files.
+// A directory of this process's own, for the readers that take their input from files; in memory
+// where the system has a file system there, since every run writes to it and flushes it.
 QString scratch(const QString& relative) {
-    static const QTemporaryDir directory;
+    static const QTemporaryDir directory(QDir("/dev/shm").exists() ? "/dev/shm/lu-fuzz-XXXXXX"
+                                                                   : QString());
     return directory.filePath(relative);
 }
 
@@ -212,18 +214,15 @@ void delta_plan(const QByteArray& input) {
     const QStringList inventory = checkInventory(plan.files, 2147483648LL);
     const QSet<QString> replaced = folded(plan.replace);
     const QSet<QString> removed = folded(plan.remove);
-    bool listsHold = replaced.size() == plan.replace.size() &&
-                     removed.size() == plan.remove.size() &&
-                     !removed.intersects(folded(inventory)) &&
-                     replaced.contains(QStringLiteral("clientlauncher.exe")) &&
-                     replaced.contains(QStringLiteral("launcherupdater.exe"));
-    for (const QString& path : plan.remove) {
-        listsHold = listsHold && isSafeRelativePath(path);
-    }
-    for (const QString& path : plan.replace) {
-        listsHold = listsHold && inventory.contains(path);  // spelled as in the inventory
-    }
-    require(listsHold, "an accepted delta plan breaks its lists' rules");
+    const auto listed = [&inventory](const QString& path) { return inventory.contains(path); };
+    require(replaced.size() == plan.replace.size() && removed.size() == plan.remove.size() &&
+                !removed.intersects(folded(inventory)) &&
+                replaced.contains(QStringLiteral("clientlauncher.exe")) &&
+                replaced.contains(QStringLiteral("launcherupdater.exe")) &&
+                std::all_of(plan.remove.cbegin(), plan.remove.cend(), isSafeRelativePath) &&
+                // Each replaced path spelled as in the inventory.
+                std::all_of(plan.replace.cbegin(), plan.replace.cend(), listed),
+            "an accepted delta plan breaks its lists' rules");
 }
 
 // The repair plan in the staging of the tests' scenario, with its signed manifest beside it, so
@@ -245,11 +244,9 @@ void repair_plan(const QByteArray& input) {
                 folded(plan.files).size() == plan.files.size() && plan.generation >= 1 &&
                 QDir::cleanPath(plan.installationRoot) == plan.installationRoot &&
                 !QDir::isRelativePath(plan.installationRoot) &&
-                plan.stagingRoot == QFileInfo(scenario.planPath()).absolutePath(),
-            "an accepted plan breaks its metadata rules");
-    for (const QString& path : plan.files) {
-        require(isSafeRelativePath(path), "an accepted plan lists an unsafe path");
-    }
+                plan.stagingRoot == QFileInfo(scenario.planPath()).absolutePath() &&
+                std::all_of(plan.files.cbegin(), plan.files.cend(), isSafeRelativePath),
+            "an accepted plan breaks its rules");
 }
 
 // Recovery from a repair journal, over an installation on disk that a repair of the tests'
@@ -260,7 +257,7 @@ void repair_journal(const QByteArray& input) {
     RepairPlan plan;
     plan.installationRoot = scratch(QStringLiteral("inst"));
     plan.generation = 7;
-    const QDir root(plan.installationRoot);
+    QDir root(plan.installationRoot);
     require(root.removeRecursively() && testsupport::writeTree(scratch("outside"), outside) &&
                 testsupport::writeTree(root.path(), {{"a.dat", "new a"},
                                                      {"bin/b.dat", "new b"},
@@ -272,14 +269,8 @@ void repair_journal(const QByteArray& input) {
             "the installation could not be laid out");
     const QString journal = repairJournalPath(plan.installationRoot);
     require(testsupport::writeFile(journal, input), "the input could not be written");
-    // The operations a repair run works with, confined to the installation; without the flush
-    // of the whole file system, which would slow every run down.
-    struct Unsynced final : FileOperationsWrapper {
-        using FileOperationsWrapper::FileOperationsWrapper;
-        bool syncFileSystem(const QString&) override { return true; }
-    };
-    RootedFileOperations rooted({plan.installationRoot});
-    Unsynced files(rooted);
+    // The operations a repair run works with, confined to the installation.
+    RootedFileOperations files({plan.installationRoot});
     QString message;
     require(recoverInterruptedRepair(plan, files, message) != QFileInfo::exists(journal),
             "recovery's answer and the journal left behind disagree");

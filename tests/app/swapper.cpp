@@ -14,7 +14,6 @@
 #include <unistd.h>
 
 #include <string>
-#include <vector>
 
 int main(int argc, char** argv) {
     const bool children = argc == 4 && strcmp(argv[1], "children") == 0;
@@ -37,19 +36,15 @@ int main(int argc, char** argv) {
     // Each entry the program makes gets a twin ".swap-NAME", a link to the target, and trades
     // places with it on every pass: a link at its name one pass, the real entry the next.
     for (;;) {
-        std::vector<std::string> names;
         if (DIR* listing = opendir(argv[2])) {
             while (const dirent* entry = readdir(listing)) {
+                const std::string twin = std::string(".swap-") + entry->d_name;
                 if (entry->d_name[0] != '.') {
-                    names.emplace_back(entry->d_name);
+                    symlinkat(argv[3], directory, twin.c_str());
+                    renameat2(directory, entry->d_name, directory, twin.c_str(), RENAME_EXCHANGE);
                 }
             }
             closedir(listing);
-        }
-        for (const std::string& name : names) {
-            const std::string twin = ".swap-" + name;
-            symlinkat(argv[3], directory, twin.c_str());
-            renameat2(directory, name.c_str(), directory, twin.c_str(), RENAME_EXCHANGE);
         }
     }
 }

@@ -78,13 +78,8 @@ QString escape(const QString& root) {
     if (testsupport::fileTree(root + "/victim", false, true) != kVictim) {
         return "the root-only directory changed";
     }
-    const FileTree installed = testsupport::fileTree(root + "/inst", false);
-    for (auto file = installed.cbegin(); file != installed.cend(); ++file) {
-        if (file.value().contains(kSecret)) {
-            return file.key() + " holds the secret";
-        }
-    }
-    return QString();
+    const QStringList holders = testsupport::fileTree(root + "/inst", false).keys(kSecret);
+    return holders.isEmpty() ? QString() : holders.first() + " holds the secret";
 }
 
 }  // namespace

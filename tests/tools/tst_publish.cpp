@@ -3,7 +3,6 @@
 // (default: the one built beside this test), started like the updater (process_harness.h), so
 // the Windows build runs these under Wine.
 #include <QDir>
-#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -34,31 +33,32 @@ private:
         return QDir::current().absoluteFilePath(relative);
     }
 
-    // Arguments split at spaces, %T: the test key document; `wrapper` goes in front (a shell
-    // that limits the file size, strace). Windows writes text with CR LF line ends; compared
-    // here as LF.
-    ProcessResult publish(const QString& arguments, const QStringList& wrapper = {}) const {
+    // Arguments split at spaces, %T: the test key document; words before a %P go in front of
+    // the tool (a size limit, strace). Windows writes text with CR LF line ends; compared here as
+    // LF.
+    ProcessResult publish(const QString& arguments) const {
         const QString tool = qEnvironmentVariable("LAUNCHERUPDATER_PUBLISH_EXE");
+        const QStringList words =
+            QString(arguments)
+                .replace("%T", harness::programPath(LAUNCHERUPDATER_TEST_TRUSTED_KEYS))
+                .split(' ', Qt::SkipEmptyParts);
+        const qsizetype program = words.indexOf("%P");
         ProcessResult result =
-            harness::run(QString(arguments)
-                             .replace("%T", harness::programPath(LAUNCHERUPDATER_TEST_TRUSTED_KEYS))
-                             .split(' ', Qt::SkipEmptyParts),
-                         wrapper, tool.isEmpty() ? LAUNCHERUPDATER_DEFAULT_PUBLISH_EXE : tool);
+            harness::run(words.mid(program + 1), words.mid(0, qMax(program, qsizetype(0))),
+                         tool.isEmpty() ? LAUNCHERUPDATER_DEFAULT_PUBLISH_EXE : tool);
         result.standardOutput.replace("\r\n", "\n");
         return result;
     }
 
     std::unique_ptr<QTemporaryDir> dir_;
-    QString startDirectory_;
 
 private slots:
     void init() {
         dir_ = std::make_unique<QTemporaryDir>();
-        startDirectory_ = QDir::currentPath();
         QVERIFY(dir_->isValid() && QDir::setCurrent(dir_->path()));
     }
 
-    void cleanup() { QDir::setCurrent(startDirectory_); }
+    void cleanup() { QDir::setCurrent(QDir::tempPath()); }
 
     // Runs that change nothing on disk, paths relative to the test's directory. In `files`, a
     // name that ends in "/" is an empty directory.
@@ -113,6 +113,9 @@ private slots:
             launcher("launcher-release.envelope.json", "x"));
         row("launcher in lower case", 1, full, "no ClientLauncher.exe at its top",
             {{"source/clientlauncher.exe", "c"}, {"source/LauncherUpdater.exe", "u"}});
+        // A copy cut short, as by a full disk, leaves no partial output directory behind.
+        row("copy cut short", 1, "env --ignore-signal=XFSZ prlimit --fsize=16384 %P " + full,
+            "Could not copy", launcher("big.dat", QByteArray(65536, 'u')), true);
         row("delta without the updater", 1,
             "delta --from source --to source --from-version 1 --version 2 --output output",
             "no LauncherUpdater.exe at its top", {{"source/ClientLauncher.exe", "c"}});
@@ -211,11 +214,11 @@ private slots:
             const bool delta = kind.endsWith("delta");
             const bool signed_ = kind.startsWith("signed");
             for (const auto& [root, tree] : {std::pair{"v1", v1}, {"v2", v2}, {"inst", v1}}) {
-                QVERIFY(testsupport::writeTree(at(root), tree));
-                QVERIFY(
-                    QFile::setPermissions(at(QString(root) + "/ClientLauncher.exe"), executable));
+                QVERIFY(testsupport::writeTree(root, tree));
             }
-            QVERIFY(QFile::setPermissions(at("v2/new/deep/n.dll"), executable));
+            for (const char* file : {"v2/ClientLauncher.exe", "v2/new/deep/n.dll"}) {
+                QVERIFY(QFile::setPermissions(file, executable));
+            }
             QVERIFY(
                 testsupport::writeFile(at("k.pem"), testsupport::testSigningKey().privateKeyPem()));
             QCOMPARE(publish(QString(delta     ? "delta --from v1 --from-version 1.0 --version 2.0"
@@ -227,15 +230,14 @@ private slots:
                      0);
             QVERIFY(harness::underWine() || QFileInfo(at("staged/new/deep/n.dll")).isExecutable());
             const ProcessResult updated = harness::run(
-                QString("--apply-update --version 2.0 --install-root %1 --staged-root %2 --ack %3 "
-                        "--parent-pid %4%5%6")
-                    .arg(harness::programPath(at("inst")), harness::programPath(at("staged")),
-                         harness::programPath(at("ack")),
-                         QString::number(harness::endedProcessId()),
-                         delta ? " --from-version 1.0 --delta-plan " +
-                                     harness::programPath(at("staged/launcher-update-plan.json"))
-                               : "",
-                         signed_ ? " --elevated" : "")
+                QString("--apply-update --version 2.0 --install-root %1/inst --staged-root "
+                        "%1/staged --ack %1/ack --parent-pid %2" +
+                        QString(delta ? " --from-version 1.0 --delta-plan "
+                                        "%1/staged/launcher-update-plan.json"
+                                      : "") +
+                        (signed_ ? " --elevated" : ""))
+                    .arg(harness::programPath(QDir::currentPath()))
+                    .arg(harness::endedProcessId())
                     .split(' '),
                 {}, signed_ ? harness::testKeysExecutable() : QString(),
                 {"LAUNCHERUPDATER_TEST_LAUNCHER=exit"});
@@ -249,32 +251,23 @@ private slots:
         }
     }
 
-    // A copy cut short (by a file size limit, as a full disk would) leaves no partial output
-    // directory behind; a whole one is on the disk before it appears under its name.
-    void outputDirectory() {
-        const QString strace = QStandardPaths::findExecutable("strace");
-        if (harness::underWine() || strace.isEmpty()) {
-            QSKIP("the size limit and strace (scripts/install-deps.sh) work on Linux processes");
+    // The copies in an output directory are on the disk before it appears under its name.
+    void flushBeforeRename() {
+        if (harness::underWine() || QStandardPaths::findExecutable("strace").isEmpty()) {
+            QSKIP("strace (scripts/install-deps.sh installs it) traces Linux processes");
         }
         QVERIFY(testsupport::writeTree(
-            at("v2"),
-            {{"ClientLauncher.exe", "c"}, {"LauncherUpdater.exe", QByteArray(65536, 'u')}}));
-        ProcessResult result =
-            publish("full --to v2 --output out",
-                    {"/bin/sh", "-c", "trap '' XFSZ; ulimit -f 16; exec \"$0\" \"$@\""});
-        QCOMPARE(result.exitCode, 1);
-        QVERIFY(result.standardError.contains("Could not copy"));
-        QCOMPARE(testsupport::entriesOf(dir_->path()), QStringList{"v2"});
+            "v2", {{"ClientLauncher.exe", "c"}, {"LauncherUpdater.exe", "u"}}));
         // LeakSanitizer cannot work under ptrace: in the sanitized build it would fail the run.
-        result = publish("full --to v2 --output out",
-                         {strace, "-f", "-qq", "-E", "LSAN_OPTIONS=detect_leaks=0", "-o",
-                          at("trace"), "-e", "trace=syncfs,rename,renameat,renameat2"});
-        QCOMPARE(result.exitCode, 0);
-        const QString trace = readFile(at("trace"));
+        QCOMPARE(publish("strace -f -qq -E LSAN_OPTIONS=detect_leaks=0 -o trace -e "
+                         "trace=syncfs,rename,renameat,renameat2 %P full --to v2 --output out")
+                     .exitCode,
+                 0);
+        const QString trace = readFile("trace");
         const qsizetype synced = trace.indexOf(" syncfs(");
-        QVERIFY2(
-            synced >= 0 && trace.indexOf(QRegularExpression("rename.*/\\.out\\.partial-")) > synced,
-            qPrintable(trace));
+        // Only the renames and flushes are traced: the first line naming the temporary
+        // directory is its rename.
+        QVERIFY2(synced >= 0 && trace.indexOf("/.out.partial-") > synced, qPrintable(trace));
     }
 
     // Made by the tool, a staging repairs the damaged installation through the real updater with
