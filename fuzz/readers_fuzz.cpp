@@ -15,13 +15,13 @@
 #include <limits>
 
 #include "delta_plan.h"
+#include "file_operations.h"
 #include "path_rules.h"
 #include "release_manifest.h"
 #include "repair_journal.h"
 #include "repair_plan.h"
 #include "repair_recovery.h"
 #include "repair_scenario.h"
-#include "rooted_file_operations.h"
 #include "signature_verifier.h"
 #include "signing_fixtures.h"
 #include "strict_base64url.h"
@@ -63,12 +63,11 @@ const SignatureVerifier& testVerifier() {
     return *verifier;
 }
 
-QSet<QString> folded(const QStringList& paths) {
-    QSet<QString> set;
-    for (const QString& path : paths) {
-        set.insert(path.toCaseFolded());
+QSet<QString> folded(QStringList paths) {
+    for (QString& path : paths) {
+        path = path.toCaseFolded();
     }
-    return set;
+    return QSet<QString>(paths.cbegin(), paths.cend());
 }
 
 // The paths of an inventory the rules allow: 1 to 20000 files, each with a safe path, a size of
@@ -103,6 +102,24 @@ bool encodes(const QString& text, const QByteArray& bytes) {
            (padding == 0 || (text.size() % 4 == 0 && padding <= 2));
 }
 
+// The real operations (a link on the way is followed, as a mistake of recovery's own would
+// have it), each removal and move checked first to stay in the installation: a finding must not
+// reach the machine's own files.
+struct Guarded final : FileOperationsWrapper {
+    Guarded() : FileOperationsWrapper(systemFileOperations()) {}
+    static bool in(const QString& path) {
+        require((QDir::cleanPath(path) + QLatin1Char('/')).startsWith(scratch("inst/")),
+                "recovery left the installation");
+        return true;
+    }
+    bool rename(const QString& from, const QString& to) override {
+        return in(from) && in(to) && FileOperationsWrapper::rename(from, to);
+    }
+    bool remove(const QString& path) override {
+        return in(path) && FileOperationsWrapper::remove(path);
+    }
+};
+
 }  // namespace
 
 namespace readers {
@@ -111,12 +128,10 @@ namespace readers {
 // the rest becomes text: UTF-8 lets the dictionary's names through; UTF-16 reaches every code
 // unit, NUL and lone surrogates among them.
 void path_rules(const QByteArray& input) {
-    if (input.isEmpty()) {
-        return;
-    }
-    const QByteArray rest = QByteArray::fromRawData(input.constData() + 1, input.size() - 1);
+    const QByteArray rest =
+        QByteArray::fromRawData(input.constData() + 1, qMax(input.size(), 1) - 1);
     QString path = QString::fromUtf8(rest);
-    if (input[0] & 1) {
+    if (!input.isEmpty() && (input[0] & 1)) {
         path.resize(rest.size() / 2);
         std::memcpy(path.data(), rest.constData(), std::size_t(path.size()) * 2);
     }
@@ -183,9 +198,7 @@ void game_manifest(const QByteArray& input) {
         return require(!message.isEmpty(), "a refused manifest gave no reason");
     }
     checkInventory(plan.manifestFiles.values(), std::numeric_limits<qint64>::max());
-    for (auto file = plan.manifestFiles.cbegin(); file != plan.manifestFiles.cend(); ++file) {
-        require(file.key() == file->path.toCaseFolded(), "a file is kept under another path");
-    }
+}
 }
 
 // The signed release manifest's payload.
@@ -269,8 +282,7 @@ void repair_journal(const QByteArray& input) {
             "the installation could not be laid out");
     const QString journal = repairJournalPath(plan.installationRoot);
     require(testsupport::writeFile(journal, input), "the input could not be written");
-    // The operations a repair run works with, confined to the installation.
-    RootedFileOperations files({plan.installationRoot});
+    Guarded files;
     QString message;
     require(recoverInterruptedRepair(plan, files, message) != QFileInfo::exists(journal),
             "recovery's answer and the journal left behind disagree");

@@ -16,20 +16,17 @@
 #include <string>
 
 int main(int argc, char** argv) {
-    const bool children = argc == 4 && strcmp(argv[1], "children") == 0;
-    if (argc != 4 || (!children && strcmp(argv[1], "exchange") != 0)) {
-        fputs("usage: swapper exchange NAME LINK | swapper children DIRECTORY LINK-TARGET\n",
-              stderr);
+    if (argc != 4) {
         return 2;
     }
+    const bool children = strcmp(argv[1], "children") == 0;
     const int directory = children ? open(argv[2], O_RDONLY | O_DIRECTORY) : AT_FDCWD;
     if ((children && directory < 0) ||
         (!children && renameat2(AT_FDCWD, argv[2], AT_FDCWD, argv[3], RENAME_EXCHANGE) != 0)) {
         perror("swapper");
         return 1;
     }
-    puts("ready");
-    fflush(stdout);
+    write(STDOUT_FILENO, "ready\n", 6);
     while (!children) {
         renameat2(AT_FDCWD, argv[2], AT_FDCWD, argv[3], RENAME_EXCHANGE);
     }

@@ -29,9 +29,7 @@ class PublishTest : public QObject {
     Q_OBJECT
 
 private:
-    static QString at(const QString& relative) {
-        return QDir::current().absoluteFilePath(relative);
-    }
+    static QString at(const QString& path) { return QDir::current().absoluteFilePath(path); }
 
     // Arguments split at spaces, %T: the test key document; words before a %P go in front of
     // the tool (a size limit, strace). Windows writes text with CR LF line ends; compared here as
@@ -179,11 +177,11 @@ private slots:
         // Owner, group and others; Qt's "user" bits repeat the owner's for this user.
         QVERIFY(harness::underWine() ||
                 (QFile::permissions("k.pem") & 0x7077) == (QFile::ReadOwner | QFile::WriteOwner));
-        QVERIFY(testsupport::writeFile("payload", "any bytes at all"));
-        QCOMPARE(publish("sign --payload payload --private-key k.pem --key-id " + id +
-                         " --output e.json")
-                     .exitCode,
-                 0);
+        // Any bytes at all may be signed: here the key document.
+        QCOMPARE(
+            publish("sign --payload t.json --private-key k.pem --key-id " + id + " --output e.json")
+                .exitCode,
+            0);
         QCOMPARE(publish("verify --trusted-keys t.json e.json").standardOutput.trimmed(),
                  id.toUtf8());
     }
@@ -207,7 +205,6 @@ private slots:
                            {"data", "a file, once a directory"},
                            {"plugins/p.dll", "p"},
                            {"new/deep/n.dll", "n"}});
-        const auto executable = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
         for (const QString kind : {"delta", "full", "signed-delta", "signed-full"}) {
             // Each kind in a directory of its own.
             QVERIFY(QDir(dir_->path()).mkpath(kind) && QDir::setCurrent(dir_->filePath(kind)));
@@ -217,7 +214,7 @@ private slots:
                 QVERIFY(testsupport::writeTree(root, tree));
             }
             for (const char* file : {"v2/ClientLauncher.exe", "v2/new/deep/n.dll"}) {
-                QVERIFY(QFile::setPermissions(file, executable));
+                QVERIFY(QFile::setPermissions(file, QFile::ReadOwner | QFile::ExeOwner));
             }
             QVERIFY(
                 testsupport::writeFile(at("k.pem"), testsupport::testSigningKey().privateKeyPem()));
@@ -306,8 +303,8 @@ private slots:
             }
             return result;
         };
-        QVERIFY(testsupport::writeTree(at("install"), installed));
-        QVERIFY(testsupport::writeFile(at("k.pem"), testsupport::testSigningKey().privateKeyPem()));
+        QVERIFY(testsupport::writeTree("install", installed) &&
+                testsupport::writeFile("k.pem", testsupport::testSigningKey().privateKeyPem()));
         QCOMPARE(stage("measured").exitCode, 0);
         qsizetype missing = cap - QFileInfo(at("measured/plan.json")).size();
         // A name stays short enough for the repair's copy beside it (".tavorin-new").
