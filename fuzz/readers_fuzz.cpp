@@ -199,7 +199,6 @@ void game_manifest(const QByteArray& input) {
     }
     checkInventory(plan.manifestFiles.values(), std::numeric_limits<qint64>::max());
 }
-}
 
 // The signed release manifest's payload.
 void release_manifest(const QByteArray& input) {
