@@ -65,7 +65,7 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("message");  // on stdout or stderr
         QTest::addColumn<FileTree>("files");
-        QTest::addColumn<bool>("linuxOnly");  // a link, or a name Wine shows otherwise
+        QTest::addColumn<bool>("linuxOnly");  // a link, a name Wine shows otherwise, prlimit
         const auto row = [](const char* name, int code, const QString& arguments,
                             const char* message, const FileTree& files = {}, bool linux = false) {
             QTest::newRow(name) << code << arguments << message << files << linux;
@@ -145,7 +145,7 @@ private slots:
         QFETCH(FileTree, files);
         QFETCH(bool, linuxOnly);
         if (linuxOnly && harness::underWine()) {
-            QSKIP("Wine shows links as plain entries and names Windows cannot hold otherwise");
+            QSKIP("Wine shows links and names Windows cannot hold otherwise, and has no prlimit");
         }
         FileTree laid = {{"outside.txt", "outside"},
                          {"install/bin/game.exe", "damaged"},
