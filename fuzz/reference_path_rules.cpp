@@ -1,63 +1,45 @@
-#include "reference_path_rules.h"
-
+// The path rules written a second time, from their description alone and as plainly as can be,
+// without path cleaning. The path_rules target checks that both give the same answer for every
+// input.
 #include <QStringList>
 
 namespace reference {
 
-namespace {
-
-QStringList deviceNames() {
-    QStringList names = {QStringLiteral("CON"),    QStringLiteral("PRN"),
-                         QStringLiteral("AUX"),    QStringLiteral("NUL"),
-                         QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
-    for (const QString& port : {QStringLiteral("COM"), QStringLiteral("LPT")}) {
-        for (const QChar digit : QStringLiteral("123456789\u00b9\u00b2\u00b3")) {
-            names.append(port + digit);
-        }
-    }
-    return names;
-}
-
-}  // namespace
-
 bool isReservedPathSegment(const QString& segment) {
+    static const QStringList devices = [] {
+        QStringList names = {QStringLiteral("CON"),    QStringLiteral("PRN"),
+                             QStringLiteral("AUX"),    QStringLiteral("NUL"),
+                             QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
+        for (const QChar digit : QStringLiteral("123456789\u00b9\u00b2\u00b3")) {
+            names << QStringLiteral("COM") + digit << QStringLiteral("LPT") + digit;
+        }
+        return names;
+    }();
     if (segment.endsWith(QLatin1Char(' ')) || segment.endsWith(QLatin1Char('.'))) {
         return true;
     }
-    qsizetype end = segment.indexOf(QLatin1Char('.'));
-    if (end < 0) {
-        end = segment.size();
+    // The name before the first dot, without the spaces that end it, one character at a time
+    // in upper case.
+    QString base = segment.left(segment.indexOf(QLatin1Char('.')));
+    while (base.endsWith(QLatin1Char(' '))) {
+        base.chop(1);
     }
-    while (end > 0 && segment.at(end - 1) == QLatin1Char(' ')) {
-        --end;
+    for (QChar& c : base) {
+        c = c.toUpper();
     }
-    QString base;
-    for (qsizetype i = 0; i < end; ++i) {
-        base.append(segment.at(i).toUpper());
-    }
-    static const QStringList names = deviceNames();
-    return names.contains(base);
+    return devices.contains(base);
 }
 
 bool isSafeRelativePath(const QString& path) {
-    if (path.isEmpty() || path.size() > 1024) {
+    if (path.isEmpty() || path.size() > 1024 || path.contains(QLatin1Char('\\')) ||
+        path.contains(QLatin1Char(':')) || path.contains(QChar(0))) {
         return false;
     }
-    QString segment;
-    // The separator added at the end closes the last segment.
-    for (const QChar c : path + QLatin1Char('/')) {
-        if (c == QLatin1Char('\\') || c == QLatin1Char(':') || c.isNull()) {
-            return false;
-        }
-        if (c != QLatin1Char('/')) {
-            segment.append(c);
-            continue;
-        }
+    for (const QString& segment : path.split(QLatin1Char('/'))) {
         if (segment.isEmpty() || segment == QLatin1String(".") || segment == QLatin1String("..") ||
             isReservedPathSegment(segment)) {
             return false;
         }
-        segment.clear();
     }
     return true;
 }
