@@ -69,11 +69,10 @@ bool write(const NativeString& path, const std::string& content) {
            platform::replaceFile(temporary, path, &error);
 }
 
-// Polls for ACK.stop for at most two minutes.
-void runUntilStopped(const NativeString& ackPath) {
-    const NativeString stop = withSuffix(ackPath, ".stop");
+// Polls for `path` for at most two minutes.
+void waitFor(const NativeString& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-    while (!platform::entryExists(stop) && std::chrono::steady_clock::now() < deadline) {
+    while (!platform::entryExists(path) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
 }
@@ -95,35 +94,30 @@ int main(int argc, char** argv) {
     const NativeString& ackPath = arguments[2];
     const char* variable = std::getenv("LAUNCHERUPDATER_TEST_LAUNCHER");
     const std::string mode = variable != nullptr ? variable : "";
-
+    const std::string pid = std::to_string(platform::currentProcessId());
+    platform::Process helper;
+    std::uint32_t error = 0;
     if (mode == "helper" && arguments.size() == 4) {
-        if (!testsupport::holdOpen(arguments[0]) ||
-            !write(withSuffix(ackPath, ".pid"), std::to_string(platform::currentProcessId())) ||
+        if (!testsupport::holdOpen(arguments[0]) || !write(withSuffix(ackPath, ".pid"), pid) ||
             !write(withSuffix(ackPath, ".held"), std::string())) {
             return 1;
         }
-        runUntilStopped(ackPath);
+        waitFor(withSuffix(ackPath, ".stop"));
         return 0;
     }
     if (mode == "helper") {
-        platform::Process helper;
-        std::uint32_t error = 0;
         if (!helper.start(arguments[0], {arguments[1], arguments[2], withSuffix({}, "--hold")},
                           &error)) {
             return 1;
         }
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
-        while (!platform::entryExists(withSuffix(ackPath, ".held")) &&
-               std::chrono::steady_clock::now() < deadline) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
+        waitFor(withSuffix(ackPath, ".held"));
         return 0;
     }
     if (mode == "never" || mode == "late") {
-        if (!write(withSuffix(ackPath, ".pid"), std::to_string(platform::currentProcessId()))) {
+        if (!write(withSuffix(ackPath, ".pid"), pid)) {
             return 1;
         }
-        runUntilStopped(ackPath);
+        waitFor(withSuffix(ackPath, ".stop"));
         if (mode == "never") {
             return 0;
         }
@@ -143,7 +137,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (mode == "stay") {
-            runUntilStopped(ackPath);
+            waitFor(withSuffix(ackPath, ".stop"));
             return write(withSuffix(ackPath, ".done"), std::string()) ? 0 : 1;
         }
         return 0;
