@@ -119,6 +119,15 @@ const QList<RepairRow>& repairRows() {
          R"({"backup":".tavorin-backup/3/d.dat","hadOriginal":false,"target":"d.dat"}],)"
          R"("generation":3,"schemaVersion":1})",
          0, ""},
+        // The largest journal a repair can write (a plan of 1 MiB and 20000 files) is read back.
+        {"interrupted repair, journal of 4194304 bytes", "", "",
+         "mkdir:inst/.tavorin-backup/3|move:inst/a.dat=inst/.tavorin-backup/3/a.dat|"
+         R"(journal:{"entries":[{"backup":".tavorin-backup/3/a.dat","hadOriginal":true,"target":"a.dat"}],)"
+         R"("generation":3,"schemaVersion":1})"
+         "|pad-journal:4194304",
+         0, ""},
+        {"journal of 4194305 bytes", "", "", "journal:{}|pad-journal:4194305", 24,
+         "An interrupted game repair journal could not be read safely."},
         {"backup directory cannot be made", "", "", "staged:../../inst/.tavorin-backup=file", 25,
          "Could not create the game repair backup directory."},
         // Left by a run that died after its commit; never in this run's way.
@@ -177,6 +186,10 @@ bool prepareRepair(RepairScenario& s, const QString& setup) {
                            arg.section('=', 1).toUtf8());
         } else if (verb == "journal") {
             ok = writeFile(s.root() + "/.tavorin-repair-transaction.json", arg.toUtf8());
+        } else if (verb == "pad-journal") {  // to N bytes, with white space JSON allows
+            QFile journal(s.root() + "/.tavorin-repair-transaction.json");
+            ok = journal.open(QIODevice::Append) &&
+                 journal.write(QByteArray(arg.toInt() - journal.size(), ' ')) > 0;
         } else if (verb == "move") {
             ok = QFile::rename(from, to);
         } else if (verb == "mkdir") {
