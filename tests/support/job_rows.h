@@ -12,17 +12,18 @@
 
 namespace testsupport {
 
-// Where a row runs, as flags: not on Windows nor under Wine, where links cannot be made and
-// letter cases are not told apart; only on Windows or under Wine; only in process, where the
-// whole program never gets that far (it ends at its own pre-read of the plan) or holds its
-// directories open and so reads other messages; only as a whole process, where the rule is the
-// program's start of the launcher, which a test stands in for in process.
+// Whether these tests are a Windows build (run under Wine here).
 #ifdef Q_OS_WIN
 constexpr bool kWindowsBuild = true;
 #else
 constexpr bool kWindowsBuild = false;
 #endif
 
+// Where a row runs, as flags: not on Windows nor under Wine, where links cannot be made and
+// letter cases are not told apart; only on Windows or under Wine; only in process, where the
+// whole program never gets that far (it ends at its own pre-read of the plan) or holds its
+// directories open and so reads other messages; only as a whole process, where the rule is the
+// program's start of the launcher, which a test stands in for in process.
 enum Where { Anywhere = 0, Posix = 1, Windows = 2, InProcess = 4, WholeProcess = 8 };
 
 struct RepairRow {
