@@ -316,12 +316,13 @@ void TestJobsProcess::withoutRightsTheJobGoesToAnElevatedCopy_data() {
     QTest::addColumn<QString>("message");  // in result.json
     const QString notStarted = "Could not start the elevated game repair helper.";
     const QString handOver = "cd / && \"$@\"";
-    const QString copys = "The game repair plan contains invalid metadata.";
+    // The plan holds its root and nothing else: a copy that runs the repair refuses it, 21.
+    const QString refusedByCopy = "The game repair plan contains invalid metadata.";
     const auto row = [](const char* name, const char* mode, const QString& pkexec, bool elevated,
                         int code, const QString& message) {
         QTest::newRow(name) << mode << pkexec << elevated << code << message;
     };
-    row("repair: the copy's code", "repair", handOver, false, 21, copys);
+    row("repair: the copy's code", "repair", handOver, false, 21, refusedByCopy);
     row("repair: declined", "repair", "(exit 126)", false, 26,
         "Administrator permission was declined.");
     row("repair: refused", "repair", "(exit 127)", false, 25, notStarted);
@@ -333,7 +334,7 @@ void TestJobsProcess::withoutRightsTheJobGoesToAnElevatedCopy_data() {
     row("update: declined", "update", "(exit 126)", false, 0, "");
     row("update: no pkexec", "update", "", false, 4, "");
     row("update, already the elevated copy", "update", handOver, true, 6, "");
-    row("repair, already the elevated copy", "repair", handOver, true, 21, copys);
+    row("repair, already the elevated copy", "repair", handOver, true, 21, refusedByCopy);
 }
 
 void TestJobsProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
