@@ -248,6 +248,25 @@ private slots:
         }
     }
 
+    // A tree of the most files the updater takes is made; one more is refused, nothing made.
+    void treeOfTheMostFiles() {
+        if (harness::underWine()) {
+            QSKIP("20001 files through Wine take minutes");
+        }
+        QVERIFY(testsupport::writeTree(
+            "v2", {{"ClientLauncher.exe", "c"}, {"LauncherUpdater.exe", "u"}}));
+        for (int i = 1; i <= 19998; ++i) {
+            QVERIFY(testsupport::writeFile(at(QString("v2/%1").arg(i)), ""));
+        }
+        QCOMPARE(publish("full --to v2 --output out").exitCode, 0);
+        QVERIFY(testsupport::writeFile(at("v2/19999"), ""));
+        const ProcessResult refused = publish("full --to v2 --output more");
+        QVERIFY2(refused.exitCode != 0 &&
+                     refused.standardError.contains("holds more than 20000 files") &&
+                     !QFileInfo::exists("more"),
+                 refused.standardError.constData());
+    }
+
     // The copies in an output directory are on the disk before it appears under its name.
     void flushBeforeRename() {
         if (harness::underWine() || QStandardPaths::findExecutable("strace").isEmpty()) {
