@@ -57,6 +57,15 @@ QString copyForEveryone(const QString& program, const QString& directory);
 
 }  // namespace harness
 
+// Skips a case that needs access really denied where no unprivileged user can be switched to.
+#define SKIP_WITHOUT_DROPPING_PRIVILEGES()                                        \
+    do {                                                                          \
+        QString why;                                                              \
+        if (!harness::canDropPrivileges(&why)) {                                  \
+            QSKIP(qPrintable(QStringLiteral("cannot deny access here: ") + why)); \
+        }                                                                         \
+    } while (false)
+
 // Skips a case the run against the Windows build under Wine cannot do, saying why.
 #define SKIP_UNDER_WINE(why)            \
     do {                                \

@@ -144,10 +144,7 @@ void TestApp::probeWithoutRights_data() {
 
 void TestApp::probeWithoutRights() {
     QFETCH(QString, relative);
-    QString why;
-    if (!harness::canDropPrivileges(&why)) {
-        QSKIP(qPrintable("cannot deny access here: " + why));
-    }
+    SKIP_WITHOUT_DROPPING_PRIVILEGES();
     QTemporaryDir dir;
     const auto readable = QFileDevice::ReadOwner | QFileDevice::ExeOwner | QFileDevice::ReadOther |
                           QFileDevice::ExeOther;

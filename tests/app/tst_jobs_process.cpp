@@ -343,10 +343,7 @@ void TestJobsProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     QFETCH(bool, elevated);
     QFETCH(int, exitCode);
     QFETCH(QString, message);
-    QString why;
-    if (!harness::canDropPrivileges(&why)) {
-        QSKIP(qPrintable("cannot deny access here: " + why));
-    }
+    SKIP_WITHOUT_DROPPING_PRIVILEGES();
     QTemporaryDir dir;
     const auto everyone = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner |
                           QFileDevice::ReadOther | QFileDevice::ExeOther;

@@ -112,10 +112,7 @@ private slots:
         QFETCH(QString, attacked);
         QFETCH(QString, linkTarget);
         QFETCH(QString, staging);
-        QString why;
-        if (!harness::canDropPrivileges(&why)) {
-            QSKIP(qPrintable(why));
-        }
+        SKIP_WITHOUT_DROPPING_PRIVILEGES();
         const int seconds = qEnvironmentVariableIntValue("LAUNCHERUPDATER_RACE_SECONDS");
         // The swapper and the program must be reachable for user nobody.
         QTemporaryDir dir;
