@@ -13,10 +13,12 @@
 #include "file_hash.h"
 #include "native_path.h"
 #include "path_rules.h"
+#include "repair_scenario.h"
 #include "symlink_guard.h"
 
 using testsupport::readFile;
 using testsupport::writeFile;
+using testsupport::writeTree;
 
 // Child mode of the test program: saves "new" to the path that follows, for atomicSaveIsDurable.
 constexpr char kSaveChild[] = "--save-child";
@@ -102,9 +104,8 @@ private slots:
         for (qint64 i = 0; i < size; ++i) {
             content += static_cast<char>((i * 7 + i / 251) & 0xff);
         }
-        const QString written = path.left(path.indexOf(QChar(0)));
-        QVERIFY(size < 0 ||
-                (QDir().mkpath(QFileInfo(written).path()) && writeFile(written, content)));
+        const QString written = relative.left(relative.indexOf(QChar(0)));
+        QVERIFY(size < 0 || writeTree(dir.path(), {{written, content}}));
         QString message = QStringLiteral("left alone");
         const QByteArray digest = hashFileSha256(path, message);
         QCOMPARE(digest.isEmpty(), error != 0);
@@ -149,9 +150,7 @@ private slots:
         const bool atRoot = link.startsWith("root"), dangling = link.startsWith('~');
         const QString root = dir.filePath("root"),
                       at = atRoot ? root : root + "/" + link.mid(dangling);
-        for (const QString& top : {root, dir.filePath("real")}) {
-            QVERIFY(QDir().mkpath(top + "/a/b") && writeFile(top + "/a/b/file.txt", ""));
-        }
+        QVERIFY(writeTree(dir.path(), {{"root/a/b/file.txt", ""}, {"real/a/b/file.txt", ""}}));
         QVERIFY(link.isEmpty() || QFile::remove(at) || QDir(at).removeRecursively());
         const QString twin = dangling ? "nowhere" : atRoot ? "real" : "real/" + link;
         QVERIFY(link.isEmpty() || QFile::link(dir.filePath(twin), at));
