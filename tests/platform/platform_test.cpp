@@ -92,26 +92,20 @@ const char* const kKinds[] = {"missing", "no parent",    "file",        "directo
 constexpr std::size_t kFirstPosixOnly = 5;
 
 // A call's result: 0 when it succeeded, else its error; what a query found as it is.
-std::int64_t result(bool succeeded) {
-    return succeeded ? 0 : e;
-}
-std::int64_t result(std::int64_t found) {
-    return found;
-}
-std::int64_t result(EntryType type) {
-    return 10 * std::int64_t(type);
-}
+struct Result {
+    Result(bool succeeded) : value(succeeded ? 0 : e) {}
+    Result(std::int64_t found) : value(found) {}
+    Result(EntryType type) : value(10 * std::int64_t(type)) {}
+    std::int64_t value;
+};
 
 // Each kind under each operation by name and below a held directory: what stands at the entry
 // after the operation succeeded ("": as before), the call, and then what it returns for each
 // kind (0 or the Windows error, or what a query found; X: not run, a device is never written).
 // Types are 10 * EntryType: 0 missing, 10 file, 20 directory, 30 link, 40 other.
-#define OP(after, call, ...)                                    \
-    {                                                           \
-#call, after, [](Place & p) { return result(call); }, { \
-            __VA_ARGS__                                         \
-        }                                                       \
-    }
+// clang-format off
+#define OP(after, f, ...) {#f, after, [](Place& p) { return Result(f).value; }, {__VA_ARGS__}}
+// clang-format on
 const struct Operation {
     const char *call, *after;
     std::int64_t (*run)(Place&);
