@@ -11,25 +11,19 @@
 
 namespace harness {
 
-namespace {
-
-QString configured(const char* variable, const char* builtHere) {
-    const QString value = qEnvironmentVariable(variable);
-    return value.isEmpty() ? QString::fromUtf8(builtHere) : value;
-}
-
-}  // namespace
-
+// Each program is the one built beside the test unless the variable names another.
 QString executable() {
-    return configured("LAUNCHERUPDATER_EXE", LAUNCHERUPDATER_DEFAULT_EXE);
+    return qEnvironmentVariable("LAUNCHERUPDATER_EXE", LAUNCHERUPDATER_DEFAULT_EXE);
 }
 
 QString testKeysExecutable() {
-    return configured("LAUNCHERUPDATER_TESTKEYS_EXE", LAUNCHERUPDATER_DEFAULT_TESTKEYS_EXE);
+    return qEnvironmentVariable("LAUNCHERUPDATER_TESTKEYS_EXE",
+                                LAUNCHERUPDATER_DEFAULT_TESTKEYS_EXE);
 }
 
 QString testLauncher() {
-    return configured("LAUNCHERUPDATER_TEST_LAUNCHER_EXE", LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER);
+    return qEnvironmentVariable("LAUNCHERUPDATER_TEST_LAUNCHER_EXE",
+                                LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER);
 }
 
 QStringList runner() {
@@ -69,10 +63,9 @@ bool start(QProcess& process, const QStringList& arguments, const QStringList& w
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // Qt logs to the journal when stderr is no terminal; the tests read the lines from stderr.
     // Wine hands WINEQT_* to Windows processes as QT_*.
-    environment.insert("QT_FORCE_STDERR_LOGGING", "1");
-    environment.insert("WINEQT_FORCE_STDERR_LOGGING", "1");
-    environment.insert("WINEDEBUG", "-all");
-    for (const QString& variable : extraEnvironment) {
+    const QStringList logging = {"QT_FORCE_STDERR_LOGGING=1", "WINEQT_FORCE_STDERR_LOGGING=1",
+                                 "WINEDEBUG=-all"};
+    for (const QString& variable : logging + extraEnvironment) {
         environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     }
     process.setProcessEnvironment(environment);
