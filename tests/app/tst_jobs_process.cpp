@@ -24,11 +24,9 @@ QStringList repairArguments(const RepairScenario& s) {
 
 // result.json as a repair that ended with `code` and `message` leaves it.
 QByteArray resultFile(int code, const QString& message) {
-    return QJsonDocument(QJsonObject{{"errorCode", code},
-                                     {"message", message},
-                                     {"ok", code == 0},
-                                     {"schemaVersion", 1}})
-        .toJson(QJsonDocument::Compact);
+    QJsonObject result{{"errorCode", code}, {"message", message}, {"ok", code == 0}};
+    result.insert("schemaVersion", 1);
+    return QJsonDocument(result).toJson(QJsonDocument::Compact);
 }
 
 // The scenario with the test launcher staged as the new ClientLauncher.exe.
@@ -41,21 +39,14 @@ UpdateScenario updateScenario(const QString& dir, bool delta, const QString& set
 
 QStringList updateArguments(const UpdateScenario& s, quint32 parentPid,
                             const RowRequest& row = {}) {
-    QStringList arguments = {"--apply-update",
-                             "--version",
-                             "2.0",
-                             "--parent-pid",
-                             QString::number(parentPid),
-                             "--install-root",
-                             harness::programPath(s.root),
-                             "--ack",
-                             harness::programPath(s.ack),
-                             "--staged-root"};
-    arguments << harness::programPath(row.stagedRoot.isEmpty() ? s.staging : row.stagedRoot);
+    const QString staged = row.stagedRoot.isEmpty() ? s.staging : row.stagedRoot;
+    QStringList arguments = {"--apply-update", "--version", "2.0", "--parent-pid",
+                             QString::number(parentPid)};
+    arguments << "--install-root" << harness::programPath(s.root) << "--ack"
+              << harness::programPath(s.ack) << "--staged-root" << harness::programPath(staged);
+    const QString plan = row.deltaPlan.isEmpty() ? s.planPath() : row.deltaPlan;
     if (s.delta) {
-        arguments << "--delta-plan"
-                  << harness::programPath(row.deltaPlan.isEmpty() ? s.planPath() : row.deltaPlan)
-                  << "--from-version"
+        arguments << "--delta-plan" << harness::programPath(plan) << "--from-version"
                   << "1.0";
     }
     return row.elevated ? arguments << "--elevated" : arguments;
@@ -301,20 +292,16 @@ void TestJobsProcess::withoutRightsTheJobGoesToAnElevatedCopy() {
     const bool update = QByteArray(QTest::currentDataTag()).startsWith("update");
     const bool elevated = QByteArray(QTest::currentDataTag()).endsWith("elevated");
     QTemporaryDir dir;
-    const QString bin = dir.filePath("bin"),
-                  program = harness::copyForEveryone(harness::executable(), dir.path());
-    const QByteArray script =
-        "#!/bin/sh\nprintf '%s\\n' \"$@\" > @BIN@/args\n@RUN@\ncode=$?\n"
-        "[ -p @BIN@/done ] && echo $code > @BIN@/done\nexit $code\n";
-    QVERIFY(!program.isEmpty() && QDir(dir.path()).mkpath("bin") &&
-            QDir(dir.path()).mkpath("staging") && QDir(dir.path()).mkpath("inst") &&
-            writeFile(dir.filePath("staging/plan.json"),
-                      "{\"installationRoot\":\"" + dir.filePath("inst/game").toUtf8() + "\"}"));
-    QVERIFY(
-        pkexec.isEmpty() ||
-        writeFile(
-            bin + "/pkexec",
-            QByteArray(script).replace("@BIN@", bin.toUtf8()).replace("@RUN@", pkexec.toUtf8())));
+    const QString bin = dir.filePath("bin");
+    const QString program = harness::copyForEveryone(harness::executable(), dir.path());
+    const QByteArray plan = "{\"installationRoot\":\"" + dir.filePath("inst/game").toUtf8() + "\"}";
+    const QByteArray script = "#!/bin/sh\nd=${0%/*}\nprintf '%s\\n' \"$@\" > $d/args\n" +
+                              pkexec.toUtf8() +
+                              "\ncode=$?\n[ -p $d/done ] && echo $code > $d/done\nexit $code\n";
+    // A row without pkexec has the script under another name.
+    QVERIFY(!program.isEmpty() && QDir(dir.path()).mkpath("inst") &&
+            writeTree(dir.path(), {{"staging/plan.json", plan},
+                                   {pkexec.isEmpty() ? "bin/none" : "bin/pkexec", script}}));
     // The copy of a handed-over update says its code through the FIFO "done", which only opens
     // once this test reads it: after the first process has ended.
     const bool detached = update && !elevated && !pkexec.isEmpty();
