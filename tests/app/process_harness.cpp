@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 
 #ifndef _WIN32
@@ -70,21 +69,16 @@ bool start(QProcess& process, const QStringList& arguments, const QStringList& w
     }
     process.setProcessEnvironment(environment);
     process.start(command.takeFirst(), command);
-    if (!process.waitForStarted(-1)) {
-        return false;
-    }
+    const bool started = process.waitForStarted(-1);
     process.closeWriteChannel();
-    return true;
+    return started;
 }
 
 ProcessResult finish(QProcess& process) {
-    ProcessResult result;
-    result.finished =
+    const bool finished =
         process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
-    return result;
+    return {finished, process.exitCode(), process.readAllStandardOutput(),
+            process.readAllStandardError()};
 }
 
 ProcessResult run(const QStringList& arguments, const QStringList& wrapper, const QString& program,
@@ -94,16 +88,14 @@ ProcessResult run(const QStringList& arguments, const QStringList& wrapper, cons
                                                                          : ProcessResult();
 }
 
-bool canDropPrivileges(QString* why) {
+QString whyAccessCannotBeDenied() {
 #ifdef _WIN32
-    *why = "no unprivileged user to switch to on Windows";
-    return false;
+    return "no unprivileged user to switch to on Windows";
 #else
-    *why = underWine()        ? "Wine runs every process with the same rights"
+    return underWine()        ? "Wine runs every process with the same rights"
            : ::geteuid() != 0 ? "switching to user nobody needs root"
            : QStandardPaths::findExecutable("setpriv").isEmpty() ? "setpriv is not installed"
                                                                  : QString();
-    return why->isEmpty();
 #endif
 }
 

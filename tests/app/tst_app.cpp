@@ -126,7 +126,8 @@ void TestApp::planInstallationRoot() {
 }
 
 // Outcomes of the wait for the launcher that the system will not produce on demand; the
-// launcher's id is 1234, or 0 where the row says so.
+// launcher's id is 1234, or 0 or this process's own id where the row says so (a wait for itself
+// could only time out).
 void TestApp::parentWait_data() {
     QTest::addColumn<int>("outcome");
     QTest::addColumn<quint32>("openError");
@@ -139,19 +140,23 @@ void TestApp::parentWait_data() {
     QTest::newRow("timed out") << int(W::TimedOut) << 0u << false;
     QTest::newRow("wait failed") << int(W::WaitFailed) << 0u << false;
     QTest::newRow("pid 0 is never waited for") << int(W::Ended) << 0u << false;
+    QTest::newRow("own process is never waited for") << int(W::Ended) << 0u << false;
 }
 
 void TestApp::parentWait() {
     QFETCH(int, outcome);
     QFETCH(quint32, openError);
     QFETCH(bool, goOn);
-    const quint32 pid = QByteArray(QTest::currentDataTag()).startsWith("pid 0") ? 0 : 1234;
+    const QByteArray tag = QTest::currentDataTag();
+    const quint32 pid = tag.startsWith("pid 0") ? 0
+                        : tag.startsWith("own") ? platform::currentProcessId()
+                                                : 1234;
     fakeOutcome = static_cast<platform::ProcessWait>(outcome);
     fakeOpenError = openError;
     fakeWaitedPid = fakeTimeoutMs = 0;
     QCOMPARE(waitForParentProcess(pid, fakeWait), goOn);
-    QCOMPARE(fakeWaitedPid, pid);
-    QCOMPARE(fakeTimeoutMs, pid == 0 ? 0u : 30000u);
+    QCOMPARE(fakeWaitedPid, tag.endsWith("never waited for") ? 0 : pid);
+    QCOMPARE(fakeTimeoutMs, fakeWaitedPid == 0 ? 0u : 30000u);
 }
 
 QTEST_GUILESS_MAIN(TestApp)
