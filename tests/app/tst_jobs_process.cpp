@@ -338,17 +338,19 @@ void TestJobsProcess::oneRunAtATime() {
     QVERIFY(s.write());
     const auto stopLaunchers = qScopeGuard([&] { writeFile(s.ack + ".stop", {}); });
     const QStringList arguments = updateArguments(s, harness::endedProcessId());
-    // Holds the installation until its launcher is told to acknowledge.
-    const auto startWaiting = [&](QProcess& process) {
+    // Holds the installation until its launcher is told to stop waiting: "late" then
+    // acknowledges, "never" (the one left behind by a killed run) does not.
+    const auto startWaiting = [&](QProcess& process, const QString& launcher) {
         QFile::remove(s.ack + ".pid");
         QFile::remove(s.ack + ".stop");
-        return harness::start(process, arguments, {}, {}, {"LAUNCHERUPDATER_TEST_LAUNCHER=late"}) &&
+        return harness::start(process, arguments, {}, {},
+                              {"LAUNCHERUPDATER_TEST_LAUNCHER=" + launcher}) &&
                QTest::qWaitFor([&] { return QFile::exists(s.ack + ".pid"); }, 60000);
     };
     const QStringList acknowledge = {"LAUNCHERUPDATER_TEST_LAUNCHER=exit"};
     const QString busy = "Another game repair or launcher update is running in this installation.";
     QProcess first;
-    QVERIFY(startWaiting(first));
+    QVERIFY(startWaiting(first, "late"));
     QStringList second = arguments;
     second[second.indexOf("--ack") + 1] = harness::programPath(s.path("ack2"));
     const ProcessResult refused = harness::run(second, {}, {}, acknowledge);
@@ -364,7 +366,7 @@ void TestJobsProcess::oneRunAtATime() {
     QCOMPARE(installationTree(s.root), s.after());
 
     QProcess killed;
-    QVERIFY(startWaiting(killed));
+    QVERIFY(startWaiting(killed, "never"));
     killed.kill();
     QVERIFY(killed.waitForFinished(120000));
     QCOMPARE(harness::run(arguments, {}, {}, acknowledge).exitCode, 0);
