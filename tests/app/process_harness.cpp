@@ -2,7 +2,6 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QProcess>
 #include <QStandardPaths>
 
 #ifndef _WIN32
@@ -11,25 +10,19 @@
 
 namespace harness {
 
-namespace {
-
-QString configured(const char* variable, const char* builtHere) {
-    const QString value = qEnvironmentVariable(variable);
-    return value.isEmpty() ? QString::fromUtf8(builtHere) : value;
-}
-
-}  // namespace
-
+// Each program is the one built beside the test unless the variable names another.
 QString executable() {
-    return configured("LAUNCHERUPDATER_EXE", LAUNCHERUPDATER_DEFAULT_EXE);
+    return qEnvironmentVariable("LAUNCHERUPDATER_EXE", LAUNCHERUPDATER_DEFAULT_EXE);
 }
 
 QString testKeysExecutable() {
-    return configured("LAUNCHERUPDATER_TESTKEYS_EXE", LAUNCHERUPDATER_DEFAULT_TESTKEYS_EXE);
+    return qEnvironmentVariable("LAUNCHERUPDATER_TESTKEYS_EXE",
+                                LAUNCHERUPDATER_DEFAULT_TESTKEYS_EXE);
 }
 
 QString testLauncher() {
-    return configured("LAUNCHERUPDATER_TEST_LAUNCHER_EXE", LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER);
+    return qEnvironmentVariable("LAUNCHERUPDATER_TEST_LAUNCHER_EXE",
+                                LAUNCHERUPDATER_DEFAULT_TEST_LAUNCHER);
 }
 
 QStringList runner() {
@@ -69,29 +62,23 @@ bool start(QProcess& process, const QStringList& arguments, const QStringList& w
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     // Qt logs to the journal when stderr is no terminal; the tests read the lines from stderr.
     // Wine hands WINEQT_* to Windows processes as QT_*.
-    environment.insert("QT_FORCE_STDERR_LOGGING", "1");
-    environment.insert("WINEQT_FORCE_STDERR_LOGGING", "1");
-    environment.insert("WINEDEBUG", "-all");
-    for (const QString& variable : extraEnvironment) {
+    const QStringList logging = {"QT_FORCE_STDERR_LOGGING=1", "WINEQT_FORCE_STDERR_LOGGING=1",
+                                 "WINEDEBUG=-all"};
+    for (const QString& variable : logging + extraEnvironment) {
         environment.insert(variable.section('=', 0, 0), variable.section('=', 1));
     }
     process.setProcessEnvironment(environment);
     process.start(command.takeFirst(), command);
-    if (!process.waitForStarted(-1)) {
-        return false;
-    }
+    const bool started = process.waitForStarted(-1);
     process.closeWriteChannel();
-    return true;
+    return started;
 }
 
 ProcessResult finish(QProcess& process) {
-    ProcessResult result;
-    result.finished =
+    const bool finished =
         process.waitForFinished(120000) && process.exitStatus() == QProcess::NormalExit;
-    result.exitCode = process.exitCode();
-    result.standardOutput = process.readAllStandardOutput();
-    result.standardError = process.readAllStandardError();
-    return result;
+    return {finished, process.exitCode(), process.readAllStandardOutput(),
+            process.readAllStandardError()};
 }
 
 ProcessResult run(const QStringList& arguments, const QStringList& wrapper, const QString& program,
@@ -101,16 +88,14 @@ ProcessResult run(const QStringList& arguments, const QStringList& wrapper, cons
                                                                          : ProcessResult();
 }
 
-bool canDropPrivileges(QString* why) {
+QString whyAccessCannotBeDenied() {
 #ifdef _WIN32
-    *why = "no unprivileged user to switch to on Windows";
-    return false;
+    return "no unprivileged user to switch to on Windows";
 #else
-    *why = underWine()        ? "Wine runs every process with the same rights"
+    return underWine()        ? "Wine runs every process with the same rights"
            : ::geteuid() != 0 ? "switching to user nobody needs root"
            : QStandardPaths::findExecutable("setpriv").isEmpty() ? "setpriv is not installed"
                                                                  : QString();
-    return why->isEmpty();
 #endif
 }
 

@@ -1,9 +1,6 @@
 #pragma once
 
-#include <QByteArray>
 #include <QProcess>
-#include <QString>
-#include <QStringList>
 
 // Runs the LauncherUpdater executable under test as a whole process. Which executable, and how
 // it is started, are parameters, so the same tables run against the Linux build and against the
@@ -48,8 +45,9 @@ bool start(QProcess& process, const QStringList& arguments, const QStringList& w
 // Waits for a process of start() to end, at most two minutes, and takes what it wrote.
 ProcessResult finish(QProcess& process);
 
-// Dropping to an unprivileged user is possible here (root with setpriv on PATH).
-bool canDropPrivileges(QString* why);
+// Why no unprivileged user can be switched to here (to have access really denied), or empty
+// where one can (root with setpriv on PATH).
+QString whyAccessCannotBeDenied();
 QStringList unprivilegedWrapper();
 // A copy of `program` in `directory` that user nobody can run (the build tree may not be
 // reachable for it); empty on failure.
@@ -59,17 +57,6 @@ QString copyForEveryone(const QString& program, const QString& directory);
 
 // Skips a case that needs access really denied where no unprivileged user can be switched to.
 #define SKIP_WITHOUT_DROPPING_PRIVILEGES()                                        \
-    do {                                                                          \
-        QString why;                                                              \
-        if (!harness::canDropPrivileges(&why)) {                                  \
-            QSKIP(qPrintable(QStringLiteral("cannot deny access here: ") + why)); \
-        }                                                                         \
-    } while (false)
-
-// Skips a case the run against the Windows build under Wine cannot do, saying why.
-#define SKIP_UNDER_WINE(why)            \
-    do {                                \
-        if (harness::underWine()) {     \
-            QSKIP("Wine cannot: " why); \
-        }                               \
-    } while (false)
+    if (const QString why = harness::whyAccessCannotBeDenied(); !why.isEmpty()) { \
+        QSKIP(qPrintable("cannot deny access here: " + why));                     \
+    }

@@ -16,9 +16,11 @@
 // The acknowledgement holds the arguments after element 0, one a line, in UTF-8, as this process
 // received them. Every wait is bounded, so a test that fails halfway leaves nothing running.
 #include <chrono>
+#include <codecvt>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <locale>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,29 +39,13 @@ NativeString withSuffix(NativeString path, const char* suffix) {
     return path;
 }
 
+std::string toUtf8(const NativeString& text) {
 #ifdef _WIN32
-// Without <windows.h>, which only the OS layer includes.
-std::string toUtf8(const std::wstring& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        std::uint32_t c = static_cast<std::uint16_t>(text[i]);
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size()) {
-            c = 0x10000 + ((c - 0xD800) << 10) + (static_cast<std::uint16_t>(text[++i]) - 0xDC00);
-        }
-        const int tail = c < 0x80 ? 0 : c < 0x800 ? 1 : c < 0x10000 ? 2 : 3;
-        // The lead byte: 0xxxxxxx, 110xxxxx, 1110xxxx or 11110xxx; then 10xxxxxx each.
-        out += static_cast<char>((tail == 0 ? 0 : 0xFF00 >> (tail + 1)) | c >> (6 * tail));
-        for (int k = tail - 1; k >= 0; --k) {
-            out += static_cast<char>(0x80 | (c >> (6 * k) & 0x3F));
-        }
-    }
-    return out;
-}
+    return std::wstring_convert<std::codecvt_utf8_utf16<wchar_t>>().to_bytes(text);
 #else
-const std::string& toUtf8(const std::string& text) {
     return text;
-}
 #endif
+}
 
 // Written beside the path and moved there, replacing what stood there.
 bool write(const NativeString& path, const std::string& content) {
@@ -69,78 +55,64 @@ bool write(const NativeString& path, const std::string& content) {
            platform::replaceFile(temporary, path, &error);
 }
 
-// Polls for `path` for at most two minutes.
-void waitFor(const NativeString& path) {
+// Polls for `path` for at most two minutes; true when it is there.
+bool waitFor(const NativeString& path) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(2);
     while (!platform::entryExists(path) && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    return platform::entryExists(path);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
     const std::vector<NativeString> arguments = platform::processArguments(argc, argv);
-    if (arguments.size() == 2 && arguments[1] == withSuffix(NativeString(), "--pid")) {
+    if (arguments.size() == 2 && arguments[1] == withSuffix({}, "--pid")) {
         std::printf("%u\n", static_cast<unsigned>(platform::currentProcessId()));
         std::fflush(stdout);
         while (std::getchar() != EOF) {
         }
         return 0;
     }
-    if (arguments.size() < 3 || arguments[1] != withSuffix(NativeString(), "--update-ack")) {
+    if (arguments.size() < 3 || arguments[1] != withSuffix({}, "--update-ack")) {
         return 2;
     }
-    const NativeString& ackPath = arguments[2];
+    const auto ack = [&](const char* suffix) { return withSuffix(arguments[2], suffix); };
     const char* variable = std::getenv("LAUNCHERUPDATER_TEST_LAUNCHER");
     const std::string mode = variable != nullptr ? variable : "";
     const std::string pid = std::to_string(platform::currentProcessId());
     platform::Process helper;
     std::uint32_t error = 0;
-    if (mode == "helper" && arguments.size() == 4) {
-        if (!testsupport::holdOpen(arguments[0]) || !write(withSuffix(ackPath, ".pid"), pid) ||
-            !write(withSuffix(ackPath, ".held"), std::string())) {
+    if (mode == "helper" && arguments.size() == 4) {  // the helper: this program again
+        if (!testsupport::holdOpen(arguments[0]) || !write(ack(".pid"), pid) ||
+            !write(ack(".held"), {})) {
             return 1;
         }
-        waitFor(withSuffix(ackPath, ".stop"));
-        return 0;
+        return waitFor(ack(".stop")) ? 0 : 1;
     }
     if (mode == "helper") {
-        if (!helper.start(arguments[0], {arguments[1], arguments[2], withSuffix({}, "--hold")},
-                          &error)) {
-            return 1;
-        }
-        waitFor(withSuffix(ackPath, ".held"));
-        return 0;
+        const NativeString hold = withSuffix({}, "--hold");
+        const bool started = helper.start(arguments[0], {arguments[1], arguments[2], hold}, &error);
+        return started && waitFor(ack(".held")) ? 0 : 1;
     }
-    if (mode == "never" || mode == "late") {
-        if (!write(withSuffix(ackPath, ".pid"), pid)) {
-            return 1;
-        }
-        waitFor(withSuffix(ackPath, ".stop"));
-        if (mode == "never") {
-            return 0;
-        }
+    if ((mode == "never" || mode == "late") &&
+        (!write(ack(".pid"), pid) || !waitFor(ack(".stop")))) {
+        return 1;
     }
     if (mode == "empty") {
-        return write(ackPath, std::string()) ? 0 : 1;
+        return write(ack(""), {}) ? 0 : 1;
     }
-    if (mode == "slow") {
-        std::this_thread::sleep_for(std::chrono::seconds(3));
+    if (mode != "stay" && mode != "exit" && mode != "late" && mode != "slow") {
+        return mode == "no-ack" || mode == "never" ? 0 : 2;
     }
-    if (mode == "stay" || mode == "exit" || mode == "late" || mode == "slow") {
-        std::string content;
-        for (std::size_t i = 1; i < arguments.size(); ++i) {
-            content += toUtf8(arguments[i]) + '\n';
-        }
-        if (!write(ackPath, content)) {
-            return 1;
-        }
-        if (mode == "stay") {
-            waitFor(withSuffix(ackPath, ".stop"));
-            return write(withSuffix(ackPath, ".done"), std::string()) ? 0 : 1;
-        }
-        return 0;
+    std::this_thread::sleep_for(std::chrono::seconds(mode == "slow" ? 3 : 0));
+    std::string content;
+    for (std::size_t i = 1; i < arguments.size(); ++i) {
+        content += toUtf8(arguments[i]) + '\n';
     }
-    return mode == "no-ack" ? 0 : 2;
+    const bool stay = mode == "stay";
+    return write(ack(""), content) && (!stay || (waitFor(ack(".stop")) && write(ack(".done"), {})))
+               ? 0
+               : 1;
 }

@@ -7,12 +7,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <QDir>
-#include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QTemporaryDir>
 #include <QtTest>
 
 #include "process_harness.h"
@@ -30,10 +24,10 @@ const FileTree kVictim = {
 
 // A repair of inst/data/levels/1.pak from `staging`, signed with the test key.
 FileTree repairFrom(const QString& root, const QString& staging) {
-    QJsonObject manifest = QJsonDocument::fromJson(R"({"schemaVersion":1,"manifestId":"m",
+    QJsonObject plan = QJsonDocument::fromJson(R"({"schemaVersion":1,"manifestId":"m",
         "gameId":"g","channel":"stable","generation":1})")
-                               .object();
-    QJsonObject plan = manifest;
+                           .object();
+    QJsonObject manifest = plan;
     plan.insert("installationRoot", root + "/inst");
     plan.insert("files", QJsonArray{"data/levels/1.pak"});
     manifest.insert("files", testsupport::inventoryOf({{"data/levels/1.pak", "repaired level"}}));
@@ -59,16 +53,14 @@ FileTree launcherUpdate() {
 bool layOut(const QString& root, const FileTree& files, const QStringList& owned,
             const QString& linkTarget) {
     const passwd* user = ::getpwnam("nobody");  // in group nogroup
-    bool laidOut = testsupport::writeTree(root, files) &&
+    bool laidOut = user != nullptr && testsupport::writeTree(root, files) &&
                    testsupport::writeTree(root + "/victim", kVictim) &&
-                   testsupport::writeTree(root + "/secret", {{"core.dll", kSecret}});
+                   testsupport::writeTree(root + "/secret", {{"core.dll", kSecret}}) &&
+                   ::chmod(QFile::encodeName(root + "/victim"), 0700) == 0 &&
+                   ::chmod(QFile::encodeName(root + "/secret"), 0700) == 0;
     for (const QString& directory : owned + QStringList{"user"}) {
-        const QByteArray path = QString(root + '/' + directory).toLocal8Bit();
-        laidOut = laidOut && user != nullptr && QDir().mkpath(path) &&
-                  ::chown(path, user->pw_uid, user->pw_gid) == 0;
-    }
-    for (const char* directory : {"victim", "secret"}) {
-        laidOut = laidOut && ::chmod(QString(root + '/' + directory).toLocal8Bit(), 0700) == 0;
+        const QByteArray path = QFile::encodeName(root + '/' + directory);
+        laidOut = laidOut && QDir().mkpath(path) && ::chown(path, user->pw_uid, user->pw_gid) == 0;
     }
     return laidOut && QFile::link(root + '/' + linkTarget, root + "/user/link");
 }
@@ -88,31 +80,24 @@ class RaceTest : public QObject {
     Q_OBJECT
 
 private slots:
-    // How the swapper attacks ("exchange": the directory with user/link; "children": each
-    // entry made in it with a link to the victim), what the user owns (the attacked directory,
-    // and the one that holds it when it is moved), where user/link leads, and the staging of a
-    // repair (none: a launcher update).
+    // The attack: how the swapper attacks ("exchange": the directory with user/link;
+    // "children": each entry made in it with a link to the victim), the directory attacked (the
+    // user owns it, and the one that holds it when it is moved), where user/link leads, and the
+    // staging of a repair (none: a launcher update).
     void attacks_data() {
-        QTest::addColumn<QString>("mode");
-        QTest::addColumn<QString>("attacked");
-        QTest::addColumn<QString>("linkTarget");
-        QTest::addColumn<QString>("staging");
-        const auto row = [](const char* name, const char* mode, const char* attacked,
-                            const char* linkTarget, const char* staging) {
-            QTest::newRow(name) << mode << attacked << linkTarget << staging;
-        };
-        row("repair, directory swap", "exchange", "inst/data/levels", "victim", "staging");
-        row("result file, staging swap", "exchange", "base/staging", "victim", "base/staging");
-        row("update, work directory swap", "children", "inst/.tavorin-update", "victim", "");
-        row("update, staged file flip", "exchange", "staged/bin", "secret", "");
+        QTest::addColumn<QString>("attack");
+        QTest::newRow("repair, directory swap") << "exchange inst/data/levels victim staging";
+        QTest::newRow("result file, staging swap") << "exchange base/staging victim base/staging";
+        QTest::newRow("update, work directory swap") << "children inst/.tavorin-update victim";
+        QTest::newRow("update, staged file flip") << "exchange staged/bin secret";
     }
 
     void attacks() {
-        QFETCH(QString, mode);
-        QFETCH(QString, attacked);
-        QFETCH(QString, linkTarget);
-        QFETCH(QString, staging);
+        QFETCH(QString, attack);
         SKIP_WITHOUT_DROPPING_PRIVILEGES();
+        const QStringList words = attack.split(' ');
+        const QString mode = words[0], attacked = words[1], linkTarget = words[2];
+        const QString staging = words.value(3);
         const int seconds = qEnvironmentVariableIntValue("LAUNCHERUPDATER_RACE_SECONDS");
         // The swapper and the program must be reachable for user nobody.
         QTemporaryDir dir;
@@ -144,8 +129,7 @@ private slots:
             QVERIFY(layOut(root, staging.isEmpty() ? launcherUpdate() : repairFrom(root, staging),
                            owned, linkTarget));
             QProcess user;
-            const QStringList wrapper = harness::unprivilegedWrapper();
-            user.start(wrapper.first(), wrapper.mid(1) << swapper << swap);
+            QVERIFY(harness::start(user, swap, harness::unprivilegedWrapper(), swapper));
             QVERIFY2(user.waitForReadyRead(10000), user.readAllStandardError());
             const ProcessResult result = harness::run(
                 arguments, {}, staging.isEmpty() ? QString() : harness::testKeysExecutable(),
