@@ -14,7 +14,9 @@ namespace testsupport {
 bool writeTree(const QString& root, const FileTree& files) {
     for (auto file = files.begin(); file != files.end(); ++file) {
         const QString path = QDir(root).filePath(file.key());
-        if (!QDir().mkpath(QFileInfo(path).path()) || !writeFile(path, file.value())) {
+        if (file.value() == "<dir>"
+                ? !QDir().mkpath(path)
+                : !QDir().mkpath(QFileInfo(path).path()) || !writeFile(path, file.value())) {
             return false;
         }
     }
