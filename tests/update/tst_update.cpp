@@ -31,10 +31,11 @@ UpdateRequest requestFor(const UpdateScenario& s, const RowRequest& row = {}) {
             row.elevated};
 }
 
-// Runs the "sized" setup steps at the first size taken, the "late" ones before the first rename.
-class LateSetup : public FileOperationsWrapper {
+// Records the journal's versions and the flushes between them; runs a row's "sized" setup steps
+// at the first size taken, the "late" ones before the first rename.
+class Watching : public FileOperationsWrapper {
 public:
-    LateSetup(const UpdateScenario& s, const QString& setup)
+    Watching(const UpdateScenario& s, const QString& setup = QString())
         : FileOperationsWrapper(systemFileOperations()), s_(s), setup_(setup) {}
     qint64 regularFileSize(const QString& path) override {
         sized_ = sized_ || prepareUpdate(s_, request_, setup_, "sized");
@@ -44,19 +45,6 @@ public:
         late_ = late_ || prepareUpdate(s_, request_, setup_, "late");
         return FileOperationsWrapper::rename(from, to);
     }
-
-private:
-    const UpdateScenario& s_;
-    RowRequest request_;
-    QString setup_;
-    bool sized_ = false;
-    bool late_ = false;
-};
-
-// Records the journal's versions and the flushes between them.
-class Recording : public FileOperationsWrapper {
-public:
-    Recording() : FileOperationsWrapper(systemFileOperations()) {}
     bool writeFile(const QString& path, const QByteArray& data) override {
         const QJsonObject journal = QJsonDocument::fromJson(data).object();
         versions << data;
@@ -74,12 +62,20 @@ public:
     }
     QList<QByteArray> versions;
     QStringList steps;
+
+private:
+    const UpdateScenario& s_;
+    const QString setup_;
+    RowRequest request_;
+    bool sized_ = false;
+    bool late_ = false;
 };
 
-// A plan of the launcher's two files and lib/a.dll; @Z@ a digest of zeros, @A@ one in upper case.
+// A plan of the launcher's two files and lib/a.dll; @Z@ a digest of zeros, @A@ one in upper case,
+// @S@ the first file's size.
 const char* const kPlan =
     R"({"schemaVersion":1,"fromVersion":"v1.0","toVersion":"v2.0",)"
-    R"("files":[{"path":"ClientLauncher.exe","size":1,"sha256":"@Z@"},)"
+    R"("files":[{"path":"ClientLauncher.exe","size":"@S@","sha256":"@Z@"},)"
     R"({"path":"LauncherUpdater.exe","size":1,"sha256":"@Z@"},)"
     R"({"path":"lib/a.dll","size":0,"sha256":"@Z@"}],)"
     R"("replace":["ClientLauncher.exe","LauncherUpdater.exe"],"remove":["old.dll"]})";
@@ -189,35 +185,29 @@ void TestUpdate::deltaPlanRules() {
     QFETCH(int, row);
     const Row& r = kPlanRows[row];
     QJsonObject plan = QJsonDocument::fromJson(kPlan).object();
-    QByteArray bytes;
     for (const QByteArray& step : QByteArray(r.setup).split('|')) {
-        const QByteArray verb = step.left(step.indexOf(':'));
-        const QByteArray arg = step.mid(verb.size() + 1);
         QJsonArray files = plan["files"].toArray();
-        if (verb == "size") {
-            QJsonObject first = files.first().toObject();
-            first.insert("size", arg.toLongLong());
-            files.replace(0, first);
-        } else if (verb == "add") {
-            files.append(QJsonDocument::fromJson(arg).object());
-        }
-        while (verb == "files" && files.size() < arg.toInt()) {
+        for (int n = step.startsWith("files:") ? step.mid(6).toInt() : 0; files.size() < n;) {
             files.append(QJsonObject{
                 {"path", QString("f%1").arg(files.size())}, {"size", 0}, {"sha256", "@Z@"}});
         }
+        if (step.startsWith("add:")) {
+            files.append(QJsonDocument::fromJson(step.mid(4)).object());
+        }
         plan.insert("files", files);
         applyPatch(plan, step);
-        bytes = QJsonDocument(plan).toJson(QJsonDocument::Compact);
-        bytes.replace("@Z@", QByteArray(64, '0')).replace("@A@", QByteArray(64, 'A'));
-        if (verb == "pad") {
-            bytes.append(QByteArray(arg.toInt() - bytes.size(), ' '));
-        } else if (verb == "bytes") {
-            bytes = arg;
-        }
+    }
+    const QByteArray verb = QByteArray(r.setup).split(':').first();
+    const QByteArray arg = QByteArray(r.setup).mid(verb.size() + 1);
+    QByteArray bytes = QJsonDocument(plan).toJson(QJsonDocument::Compact);
+    bytes.replace("@Z@", QByteArray(64, '0')).replace("@A@", QByteArray(64, 'A'));
+    bytes.replace("\"@S@\"", verb == "size" ? arg : "1");
+    if (verb == "pad") {
+        bytes.append(QByteArray(arg.toInt() - bytes.size(), ' '));
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("launcher-update-plan.json");
-    QVERIFY(QByteArray(r.setup) == "none" || writeFile(path, bytes));
+    QVERIFY(verb == "none" || writeFile(path, verb == "bytes" ? arg : bytes));
     DeltaPlan loaded;
     loaded.toVersion = "unchanged";
     QString got;
@@ -273,7 +263,7 @@ void TestUpdate::outcomes() {
     QVERIFY(s.write() && prepareUpdate(s, changes, r.setup));
     const FileTree before = installationTree(s.root);
     const FileTree outside = installationTree(s.path("outside"));
-    LateSetup files(s, r.setup);
+    Watching files(s, r.setup);
     bool started = false;
     QString got;
     const bool updated = applyLauncherUpdate(
@@ -341,7 +331,7 @@ void TestUpdate::journalVersions() {
         QTemporaryDir dir;
         const UpdateScenario s(dir.path(), true);
         QVERIFY(s.write());
-        Recording files;
+        Watching files(s);
         QString launched;
         QString message;
         const bool updated = applyLauncherUpdate(
