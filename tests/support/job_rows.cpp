@@ -262,8 +262,8 @@ const QList<UpdateRow>& updateRows() {
         // Only the result check reads a kept file again.
         {"delta kept file changed after the checks", true, "late write:inst/keep.dat=KEPT",
          "Update file does not match its declared hash: keep.dat", "exit", -2},
-        {"signed full package, elevated", false, "elevated|release:", ""},
-        {"signed delta, elevated", true, "elevated|release:", ""},
+        {"signed full package, elevated", false, "elevated|release:{}", ""},
+        {"signed delta, elevated", true, "elevated|release:{}", ""},
         {"elevated without a signed release", false, "elevated",
          "An elevated launcher update needs a signed release manifest."},
         // Found, a release is checked whatever the run's rights.
@@ -274,7 +274,7 @@ const QList<UpdateRow>& updateRows() {
          kInvalidRelease},
         {"release of another version", true, R"(elevated|release:{"version":"3.0"})",
          "Launcher release manifest is for another version."},
-        {"full package with a file more", false, "elevated|release:|write:staged/extra.dll=x",
+        {"full package with a file more", false, "elevated|release:{}|write:staged/extra.dll=x",
          kNotAsSigned},
         {"full package with a file less", false, "elevated|release:extra", kNotAsSigned},
         {"delta inventory other than the release", true, "elevated|release:extra", kNotAsSigned},
@@ -283,8 +283,8 @@ const QList<UpdateRow>& updateRows() {
         {"unlisted file away while measured", false, "elevated|release:extra|write:staged/v.dll=v|"
          "sized remove:staged/v.dll|late write:staged/v.dll=v", kNotAsSigned},
         {"signed file of other bytes swapped in after the checks", false,
-         "elevated|release:|late write:staged/bin/core.dll=NEW core, longer", kNotInstalled, "exit",
-         -2},
+         "elevated|release:{}|late write:staged/bin/core.dll=NEW core, longer", kNotInstalled,
+         "exit", -2},
         // How the new launcher answers. One left by an earlier update counts only when the
         // launcher writes it anew.
         {"the launcher ends without acknowledging", false, "", kNotStarted, "no-ack", -2},
@@ -307,8 +307,8 @@ const QList<UpdateRow>& updateRows() {
         // backslash names the directory.
         {"double quotes and a trailing backslash in the paths", true,
          "names:inst \"q\" \\=ack \"q\" \\", "", "exit", -1, Posix},
-        {"launcher in lower case", false,
-         "move:staged/ClientLauncher.exe=staged/clientlauncher.exe", kIncomplete, "exit", -1, Posix},
+        {"lower-case launcher", false, "move:staged/ClientLauncher.exe=staged/clientlauncher.exe",
+         kIncomplete, "exit", -1, Posix},
         {"delta staging holds two names equal after folding", true,
          "write:staged/BIN/core.dll=new core, longer", kUnexpected, "exit", -1, Posix},
         {"link in the package", false, "write:outside/f=x|link:staged/bin/f=outside/f",
@@ -329,10 +329,10 @@ const QList<UpdateRow>& updateRows() {
          kUnsafeLink, "exit", 7, Posix},
         // The program holds the staging open from the start, so finds no release in it.
         {"signed release reached through a linked staging", false,
-         "elevated|release:|move:staged=real|link:staged=real",
+         "elevated|release:{}|move:staged=real|link:staged=real",
          "Signed envelope is empty or exceeds its size limit.", "exit", -1, Posix | InProcess},
         {"signed release reached through a linked staging, as a whole process", false,
-         "elevated|release:|move:staged=real|link:staged=real",
+         "elevated|release:{}|move:staged=real|link:staged=real",
          "An elevated launcher update needs a signed release manifest.", "exit", -1,
          Posix | WholeProcess},
         {"staged file swapped for a link after the checks", false, "write:outside/secret=s|"

@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <algorithm>
 
 #include "file_fixtures.h"
 
