@@ -122,7 +122,7 @@ void TestRepair::onlyTheCheckedCopyGoesIntoPlace() {
             : FileOperationsWrapper(systemFileOperations()), s_(s), planted_(planted) {}
         bool copy(const QString& from, const QString& to) override {
             if (planted_ == "swapped" && from.endsWith("/files/a.dat")) {
-                writeFile(from, QByteArray(QFileInfo(from).size(), 'x'));
+                testsupport::writeFile(from, QByteArray(QFileInfo(from).size(), 'x'));
             }
             const bool copied = FileOperationsWrapper::copy(from, to);
             if (planted_ != "swapped" && to.endsWith("/d.dat.tavorin-new")) {
