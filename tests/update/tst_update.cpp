@@ -83,12 +83,10 @@ const char* const kPlan =
 struct Row {
     const char* name;
     // Steps separated by '|' on kPlan: a JSON patch; size:N the first file's size; add:ENTRY
-    // one more file; files:N, pad:N the plan's files and bytes; bytes:TEXT the whole plan; none:
-    // no plan file.
+    // one more file; files:N, pad:N the plan's files and bytes; bytes:TEXT the whole plan.
     const char* setup;
     const char* message;
 };
-const char* const kMissing = "Launcher delta plan is missing or too large.";
 const char* const kFields = "Launcher delta plan fields are invalid.";
 const char* const kInventory = "Launcher delta target inventory is invalid.";
 const char* const kReplace = "Launcher delta replacement list is invalid.";
@@ -102,8 +100,7 @@ const Row kPlanRows[] = {
     {"sizes total 2147483648", "size:2147483647", ""},
     {"plan of 4194304 bytes", "pad:4194304", ""},
     {"20000 files", "files:20000", ""},
-    {"plan of 4194305 bytes", "pad:4194305", kMissing},
-    {"plan missing", "none", kMissing},
+    {"plan of 4194305 bytes", "pad:4194305", "Launcher delta plan is missing or too large."},
     {"plan not JSON", "bytes:{", "Launcher delta plan is invalid JSON."},
     {"schema version 2", R"({"schemaVersion":2})", kFields},
     {"from version in other case", R"({"fromVersion":"V1.0"})", kFields},
@@ -116,7 +113,8 @@ const Row kPlanRows[] = {
     {"size 2147483649", "size:2147483649", kInventory},
     {"sizes total 2147483649", "size:2147483648", kInventory},
     {"digest upper case", R"(add:{"path":"x","size":1,"sha256":"@A@"})", kInventory},
-    {"paths equal after folding", R"(add:{"path":"LIB/A.DLL","size":0,"sha256":"@Z@"})", kInventory},
+    {"paths equal after folding", R"(add:{"path":"LIB/A.DLL","size":0,"sha256":"@Z@"})",
+     kInventory},
     {"replaced path not in the inventory",
      R"({"replace":["ClientLauncher.exe","LauncherUpdater.exe","nope.dll"]})", kReplace},
     {"replaced twice after folding",
@@ -207,7 +205,7 @@ void TestUpdate::deltaPlanRules() {
     }
     QTemporaryDir dir;
     const QString path = dir.filePath("launcher-update-plan.json");
-    QVERIFY(verb == "none" || writeFile(path, verb == "bytes" ? arg : bytes));
+    QVERIFY(writeFile(path, verb == "bytes" ? arg : bytes));
     DeltaPlan loaded;
     loaded.toVersion = "unchanged";
     QString got;
