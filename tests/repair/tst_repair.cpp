@@ -14,8 +14,7 @@
 #include "signature_verifier.h"
 #include "signing_fixtures.h"
 
-using testsupport::FaultyFileOperations;
-using testsupport::RepairScenario;
+using namespace testsupport;
 using Kind = FileOperations::Kind;
 
 namespace {
@@ -34,33 +33,29 @@ class TestRepair : public QObject {
     Q_OBJECT
 
 private slots:
-    void rules_data();
+    void rules_data() { addRows(repairRows(), false, kWindowsBuild); }
     void rules();
     void failureAtEveryStep();
     void onlyTheCheckedCopyGoesIntoPlace();
 };
 
-void TestRepair::rules_data() {
-    testsupport::addRows(testsupport::repairRows(), false, testsupport::kWindowsBuild);
-}
-
 void TestRepair::rules() {
     QFETCH(int, row);
-    const testsupport::RepairRow& r = testsupport::repairRows().at(row);
-    const QString setup = r.setup;
+    const RepairRow& r = repairRows().at(row);
     QTemporaryDir dir;
     RepairScenario s(dir.path());
-    testsupport::applyPatch(s.plan, QByteArray(r.plan).replace("@DIR@", dir.path().toUtf8()));
-    testsupport::applyPatch(s.manifest, r.manifest);
-    QVERIFY(s.writeDocuments() && testsupport::prepareRepair(s, setup));
-    const testsupport::FileTree outside = testsupport::fileTree(s.path("outside"));
+    applyPatch(s.plan, QByteArray(r.plan).replace("@DIR@", dir.path().toUtf8()));
+    applyPatch(s.manifest, r.manifest);
+    QVERIFY(s.writeDocuments() && prepareRepair(s, r.setup));
+    const FileTree outside = fileTree(s.path("outside"));
     const QString previous = QDir::currentPath();
     QDir::setCurrent(dir.path());
     QString got;
-    const int code = runGameRepair(setup == "relative" ? "staging/plan.json" : s.planPath(),
-                                   SignatureVerifier(false), systemFileOperations(), got);
+    const int code =
+        runGameRepair(QByteArray(r.setup) == "relative" ? "staging/plan.json" : s.planPath(),
+                      SignatureVerifier(false), systemFileOperations(), got);
     QDir::setCurrent(previous);
-    testsupport::checkRepairRun(r, s, outside, code, got);
+    checkRepairRun(r, s, outside, code, got);
 }
 
 // Every call of every kind of file operation fails in turn, once or from then on, in a repair of
@@ -69,25 +64,24 @@ void TestRepair::rules() {
 // rollback left, refusing bad staging, and then repairs.
 void TestRepair::failureAtEveryStep() {
     const SignatureVerifier verifier(false);
-    const int points = testsupport::sweepFailures([&](FaultyFileOperations& faulty,
-                                                      const testsupport::FailurePoint& at) {
+    const int points = sweepFailures([&](FaultyFileOperations& faulty, const FailurePoint& at) {
         QTemporaryDir dir;
         RepairScenario s(dir.path());
         QVERIFY(s.writeDocuments());
         QString message;
         const int code = runGameRepair(s.planPath(), verifier, faulty, message);
         QVERIFY2(faulty.failed() == (at.k > 0) && (code == 0 || !message.isEmpty()), at.where);
-        const testsupport::FileTree after = code == 0 ? s.repaired() : s.original();
+        const FileTree after = code == 0 ? s.repaired() : s.original();
         const bool journal = QFileInfo::exists(repairJournalPath(s.root()));
         // Committed, but the journal's removal may not be on the disk: the backups stay.
         QVERIFY2(at.kind != Kind::Flush || at.k == 0 || code != 0 ||
                      QFileInfo::exists(s.root() + "/.tavorin-backup/7"),
                  at.where);
         if (at.kind == Kind::Copy && at.k == 1) {
-            QCOMPARE(testsupport::readFile(repairJournalPath(s.root())), kJournal);
+            QCOMPARE(readFile(repairJournalPath(s.root())), kJournal);
         }
         if (!at.persistent) {
-            QVERIFY2(testsupport::fileTree(s.root()) == after, at.where);
+            QVERIFY2(fileTree(s.root()) == after, at.where);
             const bool journalExpected =
                 code == 25 && message != "Could not create the game repair backup directory." &&
                 message != "Could not write the game repair transaction journal." &&
@@ -98,9 +92,9 @@ void TestRepair::failureAtEveryStep() {
         QVERIFY(s.spoilStaging(true));
         // Each kind of call failing in the recovery, from the same state: the journal stays for
         // the next recovery, which starts over.
-        const testsupport::FileTree state = testsupport::fileTree(s.root(), false);
+        const FileTree state = fileTree(s.root(), false);
         for (int kind = 0; journal && kind < FileOperations::kKindCount; ++kind) {
-            QVERIFY(QDir(s.root()).removeRecursively() && testsupport::writeTree(s.root(), state));
+            QVERIFY(QDir(s.root()).removeRecursively() && writeTree(s.root(), state));
             FaultyFileOperations failingRecovery;
             failingRecovery.failAt(Kind(kind), 1);
             const int code = runGameRepair(s.planPath(), verifier, failingRecovery, message);
@@ -110,21 +104,21 @@ void TestRepair::failureAtEveryStep() {
                      at.where);
         }
         QCOMPARE(runGameRepair(s.planPath(), verifier, systemFileOperations(), message), 23);
-        QVERIFY2(testsupport::fileTree(s.root()) == after, at.where);
+        QVERIFY2(fileTree(s.root()) == after, at.where);
         QVERIFY(s.spoilStaging(false));
         QCOMPARE(runGameRepair(s.planPath(), verifier, systemFileOperations(), message), 0);
-        QVERIFY2(testsupport::fileTree(s.root(), false) == s.repaired(), at.where);
+        QVERIFY2(fileTree(s.root(), false) == s.repaired(), at.where);
     });
     qInfo("%d failure points", points);
 }
 
-// The staged bytes change after they were checked, or something appears at a new file's target
-// once its copy is made (planted by someone else): the copy does not go into place, and the
-// repair is rolled back.
+// The staged bytes change after they were checked (the size kept), or something appears at a
+// new file's target once its copy is made (planted by someone else): a directory, or a dangling
+// link where links can be made. The copy does not go into place, and the repair is rolled back.
 void TestRepair::onlyTheCheckedCopyGoesIntoPlace() {
-    class PlantingOperations : public FileOperationsWrapper {
+    class Planting : public FileOperationsWrapper {
     public:
-        PlantingOperations(const RepairScenario& s, const QString& planted)
+        Planting(const RepairScenario& s, const QString& planted)
             : FileOperationsWrapper(systemFileOperations()), s_(s), planted_(planted) {}
         bool copy(const QString& from, const QString& to) override {
             if (planted_ == "swapped" && from.endsWith("/files/a.dat")) {
@@ -137,23 +131,18 @@ void TestRepair::onlyTheCheckedCopyGoesIntoPlace() {
             }
             return copied;
         }
-
-    private:
         const RepairScenario& s_;
         QString planted_;
     };
-    // Staged bytes changed after the staging was checked, the size kept; a directory or a
-    // dangling link (not where links cannot be made) at a new file's target.
-    for (const char* planted : {"swapped", "directory", "link"}) {
+    for (const char* planted : {"swapped", "directory", kWindowsBuild ? "directory" : "link"}) {
         QTemporaryDir dir;
         RepairScenario s(dir.path());
         QVERIFY(s.writeDocuments());
-        PlantingOperations planting(
-            s, testsupport::kWindowsBuild && QByteArray(planted) == "link" ? "directory" : planted);
+        Planting planting(s, planted);
         QString message;
         QCOMPARE(runGameRepair(s.planPath(), SignatureVerifier(false), planting, message), 25);
         QCOMPARE(message, "A copied game file failed verification before replacement.");
-        QCOMPARE(testsupport::fileTree(s.root()), s.original());
+        QCOMPARE(fileTree(s.root()), s.original());
         QVERIFY(!QFileInfo::exists(s.path("outside/victim")));
     }
 }

@@ -15,11 +15,11 @@ namespace testsupport {
 namespace {
 
 const char* const kMetadata = "The game repair plan contains invalid metadata.";
-const char* const kOutsideManifest =
-    "The repair plan references a file outside the signed manifest.";
+const char* const kOutside = "The repair plan references a file outside the signed manifest.";
 const char* const kMismatch = "The signed game manifest does not match the repair plan.";
 const char* const kSignedSize = "A staged repair file does not match its signed size.";
-const char* const kJournalUnsafe = "An interrupted game repair journal contains an unsafe path.";
+const char* const kUnsafeJournal = "An interrupted game repair journal contains an unsafe path.";
+const char* const kUnreadJournal = "An interrupted game repair journal could not be read safely.";
 const char* const kRepairLink = "The game installation contains an unsafe symbolic link.";
 const char* const kPlanPath = "The game repair plan path is invalid.";
 
@@ -31,6 +31,7 @@ const char* const kUnsafePackage = "Launcher update package contains an unsafe p
 const char* const kNotInstalled = "Could not install bin/core.dll.";
 const char* const kSeparate = "Launcher update staging must be separate from the installation.";
 const char* const kNotStarted = "The updated launcher did not start successfully.";
+const char* const kInvalidRelease = "Launcher release manifest is invalid.";
 
 // A plan of `count` files; 20000 get past the plan to the manifest, which lists the scenario's
 // only.
@@ -38,42 +39,58 @@ const char* listing(int count) {
     static QByteArray texts[2];
     QByteArray& text = texts[count - 20000];
     if (text.isEmpty()) {
-        text = R"({"files":[)";
-        for (int i = 0; i < count; ++i) {
-            text += (i == 0 ? "\"f" : ",\"f") + QByteArray::number(i) + '"';
+        text = R"({"files":["f0")";
+        for (int i = 1; i < count; ++i) {
+            text += ",\"f" + QByteArray::number(i) + '"';
         }
         text += "]}";
     }
     return text.constData();
 }
 
-// Stages the release of the scenario's new launcher for a "release:VARIANT" step: "3.0" another
-// version's, "extra" listing a file more, "game" a game manifest of the same files, "untrusted"
-// signed by another key under the test key's id, "unknown-key" under an id nobody trusts.
+// Stages the release of the scenario's new launcher for a "release:VARIANT" step: "extra"
+// listing a file more, "untrusted" signed by another key under the test key's id, or a JSON
+// patch of the release.
 bool stageRelease(const UpdateScenario& s, const QString& variant) {
     QJsonArray files = s.releaseFiles();
     if (variant == "extra") {
         files.append(QJsonObject{{"path", "extra.dll"}, {"size", 0}, {"sha256", QString(64, 'e')}});
     }
-    QJsonObject release{{"files", files},
-                        {"kind", "launcher-release"},
-                        {"schemaVersion", 1},
-                        {"version", variant == "3.0" ? "3.0" : "2.0"}};
-    if (variant == "game") {
-        release = {{"schemaVersion", 1},  {"manifestId", "m"}, {"gameId", "g"},
-                   {"channel", "stable"}, {"generation", 1},   {"files", files}};
-    }
+    QJsonObject release{
+        {"files", files}, {"kind", "launcher-release"}, {"schemaVersion", 1}, {"version", "2.0"}};
+    applyPatch(release, variant.toUtf8());
     return writeFile(
         s.staging + "/launcher-release.envelope.json",
-        signEnvelope(
-            QJsonDocument(release).toJson(QJsonDocument::Compact),
-            variant == "unknown-key" ? QJsonObject{{"keyId", "someone-else"}} : QJsonObject(),
-            variant == "untrusted" ? untrustedSigningKey() : testSigningKey()));
+        signEnvelope(QJsonDocument(release).toJson(QJsonDocument::Compact), {},
+                     variant == "untrusted" ? untrustedSigningKey() : testSigningKey()));
+}
+
+// A step on the scenario's files, "verb:A=B": write (the text B to A), remove, mkdir, move (A to
+// B), link (A pointing at B); paths relative to the scratch directory.
+template <typename Scenario>
+bool fileStep(const Scenario& s, const QString& step) {
+    const QString verb = step.section(':', 0, 0);
+    const QString a = s.path(step.section(':', 1).section('=', 0, 0));
+    const QString b = step.section('=', 1);
+    if (verb == "write") {
+        return QDir().mkpath(QFileInfo(a).path()) && writeFile(a, b.toUtf8());
+    }
+    if (verb == "move") {
+        return QDir().mkpath(QFileInfo(s.path(b)).path()) && QFile::rename(a, s.path(b));
+    }
+    return (verb == "remove" && (QFile::remove(a) || QDir(a).removeRecursively())) ||
+           (verb == "mkdir" && QDir().mkpath(a)) || (verb == "link" && QFile::link(s.path(b), a));
+}
+
+bool failed(const QString& step) {
+    qWarning() << "setup step failed" << step;
+    return false;
 }
 
 }  // namespace
 
 const QList<RepairRow>& repairRows() {
+    // clang-format off
     static const QList<RepairRow> rows = {
         {"repaired", "", "", "", 0, ""},
         {"plan path relative", "", "", "relative", 21, kPlanPath},
@@ -81,7 +98,7 @@ const QList<RepairRow>& repairRows() {
          kMetadata},
         {"no files directory", "", "", "remove:staging/files", 21, kMetadata},
         {"generation 0", R"({"generation":0})", R"({"generation":0})", "", 21, kMetadata},
-        {"plan of 20000 files", listing(20000), "", "", 23, kOutsideManifest},
+        {"plan of 20000 files", listing(20000), "", "", 23, kOutside},
         {"plan of 20001 files", listing(20001), "", "", 21, kMetadata},
         {"plan paths equal after folding", R"({"files":["a.dat","A.DAT"]})", "", "", 21,
          "The game repair plan contains an unsafe file path."},
@@ -93,113 +110,84 @@ const QList<RepairRow>& repairRows() {
          "Signed envelope signature is invalid."},
         {"manifest id in other case", "", R"({"manifestId":"M-1"})", "", 22, kMismatch},
         {"manifest channel differs", "", R"({"channel":"preview"})", "", 22, kMismatch},
-        {"manifest digest upper case", "",
-         R"({"files":[{"path":"a.dat","size":1,"sha256":"AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA"}]})",
-         "", 22, "The signed game manifest contains unsafe file metadata."},
-        {"plan file outside the manifest", R"({"files":["a.dat","zzz.dat"]})", "", "", 23,
-         kOutsideManifest},
-        {"staged file of another size", "", "", "staged:a.dat=short", 23, kSignedSize},
+        {"manifest digest upper case", "", R"({"files":[{"path":"a.dat","size":1,"sha256":")"
+         "AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA\"}]}", "", 22,
+         "The signed game manifest contains unsafe file metadata."},
+        {"plan file outside the manifest", R"({"files":["a.dat","zz.dat"]})", "", "", 23, kOutside},
+        {"staged file of another size", "", "", "write:staging/files/a.dat=short", 23, kSignedSize},
         {"staged file a directory", "", "", "remove:staging/files/d.dat|mkdir:staging/files/d.dat",
          23, kSignedSize},
-        {"staged file of other bytes", "", "", "staged:a.dat=new a, of another sizE", 23,
-         "A staged repair file does not match its signed hash."},
-        {"journal empty", "", "", "journal:", 24,
-         "An interrupted game repair journal could not be read safely."},
-        {"journal backup outside the backups", "", "",
-         R"(journal:{"schemaVersion":1,"entries":[{"target":"a.dat","backup":".TAVORIN-backup/1/a.dat","hadOriginal":true}]})",
-         24, kJournalUnsafe},
-        {"journal entry naming the journal", "", "",
-         R"(journal:{"schemaVersion":1,"entries":[{"target":".Tavorin-Repair-Transaction.json","backup":".tavorin-backup/1/x","hadOriginal":false}]})",
-         24, kJournalUnsafe},
+        {"staged file of other bytes", "", "", "write:staging/files/a.dat=new a, of another sizE",
+         23, "A staged repair file does not match its signed hash."},
+        {"journal empty", "", "", "journal:", 24, kUnreadJournal},
+        {"journal backup outside the backups", "", "", R"(journal:{"schemaVersion":1,"entries":[)"
+         R"({"target":"a.dat","backup":".TAVORIN-backup/1/a.dat","hadOriginal":true}]})", 24,
+         kUnsafeJournal},
+        {"journal entry naming the journal", "", "", R"(journal:{"schemaVersion":1,"entries":[{)"
+         R"("target":".Tavorin-Repair-Transaction.json","backup":".tavorin-backup/1/x",)"
+         R"("hadOriginal":false}]})", 24, kUnsafeJournal},
         // As a crash after the first file's backup and copy leaves it: undone, then repaired.
-        {"interrupted repair", "", "",
-         "mkdir:inst/.tavorin-backup/3|move:inst/a.dat=inst/.tavorin-backup/3/a.dat|"
-         "staged:../../inst/a.dat.tavorin-new=half|staged:../../inst/d.dat=not yet flushed|"
-         R"(journal:{"entries":[{"backup":".tavorin-backup/3/a.dat","hadOriginal":true,"target":"a.dat"},)"
-         R"({"backup":".tavorin-backup/3/d.dat","hadOriginal":false,"target":"d.dat"}],)"
-         R"("generation":3,"schemaVersion":1})",
-         0, ""},
+        {"interrupted repair", "", "", "mkdir:inst/.tavorin-backup/3|write:inst/d.dat=not yet|"
+         "move:inst/a.dat=inst/.tavorin-backup/3/a.dat|write:inst/a.dat.tavorin-new=half|"
+         R"(journal:{"entries":[{"backup":".tavorin-backup/3/a.dat",)"
+         R"("hadOriginal":true,"target":"a.dat"},{"backup":".tavorin-backup/3/d.dat",)"
+         R"("hadOriginal":false,"target":"d.dat"}],"generation":3,"schemaVersion":1})", 0, ""},
         // The largest journal a repair can write (a plan of 1 MiB and 20000 files) is read back.
-        {"interrupted repair, journal of 4194304 bytes", "", "",
-         "mkdir:inst/.tavorin-backup/3|move:inst/a.dat=inst/.tavorin-backup/3/a.dat|"
-         R"(journal:{"entries":[{"backup":".tavorin-backup/3/a.dat","hadOriginal":true,"target":"a.dat"}],)"
-         R"("generation":3,"schemaVersion":1})"
-         "|pad-journal:4194304",
-         0, ""},
-        {"journal of 4194305 bytes", "", "", "journal:{}|pad-journal:4194305", 24,
-         "An interrupted game repair journal could not be read safely."},
-        {"backup directory cannot be made", "", "", "staged:../../inst/.tavorin-backup=file", 25,
+        {"interrupted repair, journal of 4194304 bytes", "", "", "mkdir:inst/.tavorin-backup/3|"
+         R"(move:inst/a.dat=inst/.tavorin-backup/3/a.dat|journal:{"entries":[{"backup":)"
+         R"(".tavorin-backup/3/a.dat","hadOriginal":true,"target":"a.dat"}],"generation":3,)"
+         R"("schemaVersion":1}|pad-journal:4194304)", 0, ""},
+        {"journal of 4194305 bytes", "", "", "journal:{}|pad-journal:4194305", 24, kUnreadJournal},
+        {"backup directory cannot be made", "", "", "write:inst/.tavorin-backup=file", 25,
          "Could not create the game repair backup directory."},
         // Left by a run that died after its commit; never in this run's way.
         {"stale backup a directory", "", "", "mkdir:inst/.tavorin-backup/7/a.dat/x", 0, ""},
         // Staged as the plan writes it, installed as the manifest does.
         {"plan path in other case", R"({"files":["A.dat","bin/b.dat","d.dat","new/deep/c.dat"]})",
-         "", "staged:A.dat=new a, of another size", 0, "", Posix},
+         "", "write:staging/files/A.dat=new a, of another size", 0, "", Posix},
         {"plan file a link", "", "",
          "move:staging/plan.json=outside/plan.json|link:staging/plan.json=outside/plan.json", 21,
          kPlanPath, Posix},
         {"installation root through a link", R"({"installationRoot":"@DIR@/linked/inst"})", "",
          "link:linked=.", 21, kMetadata, Posix},
-        {"journal target behind a link", "", "",
-         "mkdir:outside/l|staged:../../outside/l/x=victim|link:inst/linked=outside/l|"
-         R"(journal:{"schemaVersion":1,"entries":[{"target":"linked/x","backup":".tavorin-backup/1/x","hadOriginal":false}]})",
-         24, kJournalUnsafe, Posix},
+        {"journal target behind a link", "", "", "write:outside/l/x=v|link:inst/linked=outside/l|"
+         R"(journal:{"schemaVersion":1,"entries":[{"target":"linked/x",)"
+         R"("backup":".tavorin-backup/1/x","hadOriginal":false}]})", 24, kUnsafeJournal, Posix},
         {"link on the way to a target", "", "", "mkdir:outside/new|link:inst/new=outside/new", 25,
          kRepairLink, Posix},
         {"dangling link at a target", "", "", "link:inst/d.dat=outside/victim", 25, kRepairLink,
          Posix},
-        {"link at the backup directory", "", "",
-         "mkdir:outside/b|link:inst/.tavorin-backup=outside/b", 25, kRepairLink, Posix},
+        {"backup directory a link", "", "", "mkdir:outside/b|link:inst/.tavorin-backup=outside/b",
+         25, kRepairLink, Posix},
         {"staged files directory a link", "", "",
          "mkdir:outside/f|remove:staging/files|link:staging/files=outside/f", 23,
          "The repair staging directory contains a symbolic link.", Posix},
         // Stale entries left by a crash are removed as entries, never written through.
-        {"dangling link at the temporary copy", "", "",
-         "link:inst/a.dat.tavorin-new=outside/victim", 0, "", Posix},
+        {"dangling link at the temporary copy", "", "", "link:inst/a.dat.tavorin-new=outside/v", 0,
+         "", Posix},
         {"dangling link at the backup path", "", "",
          "mkdir:inst/.tavorin-backup/7|link:inst/.tavorin-backup/7/a.dat=outside/victim", 0, "",
          Posix},
         {"journal a link", "", "", "link:inst/.tavorin-repair-transaction.json=outside/victim", 24,
-         "An interrupted game repair journal could not be read safely.", Posix},
+         kUnreadJournal, Posix},
     };
+    // clang-format on
     return rows;
 }
 
 bool prepareRepair(RepairScenario& s, const QString& setup) {
+    const QString journal = s.root() + "/.tavorin-repair-transaction.json";
     for (const QString& step : setup.split('|', Qt::SkipEmptyParts)) {
-        const QString verb = step.section(':', 0, 0);
         const QString arg = step.section(':', 1);
-        const QString from = s.path(arg.section('=', 0, 0));
-        const QString to = s.path(arg.section('=', 1));
-        bool ok = verb == "relative";
-        if (verb == "plan-bytes") {
-            ok = writeFile(s.planPath(), arg.toUtf8());
-        } else if (verb == "payload") {
-            ok = writeSignedEnvelope(s.path("staging/manifest.envelope.json"), arg.toUtf8());
-        } else if (verb == "untrusted") {
-            ok = writeFile(s.path("staging/manifest.envelope.json"),
-                           signEnvelope("{}", {}, untrustedSigningKey()));
-        } else if (verb == "remove") {
-            ok = QFile::remove(from) || QDir(from).removeRecursively();
-        } else if (verb == "staged") {  // staged:<file>=<content>, under staging/files
-            ok = writeFile(s.path("staging/files/" + arg.section('=', 0, 0)),
-                           arg.section('=', 1).toUtf8());
-        } else if (verb == "journal") {
-            ok = writeFile(s.root() + "/.tavorin-repair-transaction.json", arg.toUtf8());
-        } else if (verb == "pad-journal") {  // to N bytes, with white space JSON allows
-            QFile journal(s.root() + "/.tavorin-repair-transaction.json");
-            ok = journal.open(QIODevice::Append) &&
-                 journal.write(QByteArray(arg.toInt() - journal.size(), ' ')) > 0;
-        } else if (verb == "move") {
-            ok = QFile::rename(from, to);
-        } else if (verb == "mkdir") {
-            ok = QDir().mkpath(from);
-        } else if (verb == "link") {  // link:<name>=<target>
-            ok = QFile::link(to, from);
-        }
-        if (!ok) {
-            qWarning() << "setup step failed" << step;
-            return false;
+        QFile padded(journal);  // to N bytes, with white space JSON allows
+        if (step != "relative" &&
+            !(step == "untrusted" && writeFile(s.path("staging/manifest.envelope.json"),
+                                               signEnvelope("{}", {}, untrustedSigningKey()))) &&
+            !(step.startsWith("journal:") && writeFile(journal, arg.toUtf8())) &&
+            !(step.startsWith("pad-journal:") && padded.open(QIODevice::Append) &&
+              padded.write(QByteArray(arg.toInt() - padded.size(), ' ')) > 0) &&
+            !fileStep(s, step)) {
+            return failed(step);
         }
     }
     return true;
@@ -214,15 +202,15 @@ void checkRepairRun(const RepairRow& r, const RepairScenario& s, const FileTree&
         QCOMPARE(fileTree(s.root(), false), s.repaired());
         return;
     }
+    const QByteArray setup = r.setup;
     FileTree expected = s.original();
-    if (QByteArray(r.setup).contains("link:inst/d.dat")) {
+    if (setup.contains("link:inst/d.dat")) {
         expected.insert("d.dat", "<link>");
     }
     QCOMPARE(fileTree(s.root()), expected);
     const QFileInfo journal(s.root() + "/.tavorin-repair-transaction.json");
-    const bool planted =
-        QByteArray(r.setup).contains("journal:") || QByteArray(r.setup).contains("transaction");
-    QCOMPARE(journal.exists() || journal.isSymLink(), planted && code != 23);
+    QCOMPARE(journal.exists() || journal.isSymLink(),
+             (setup.contains("journal:") || setup.contains("transaction")) && code != 23);
 }
 
 void checkUpdateRun(const UpdateRow& r, const UpdateScenario& s, const FileTree& before,
@@ -245,6 +233,7 @@ void checkUpdateRun(const UpdateRow& r, const UpdateScenario& s, const FileTree&
 }
 
 const QList<UpdateRow>& updateRows() {
+    // clang-format off
     static const QList<UpdateRow> rows = {
         {"staged root missing", false, "staged-root:none", "Launcher update paths are invalid."},
         {"staged root is the installation", false, "staged-root:inst", kSeparate},
@@ -254,7 +243,7 @@ const QList<UpdateRow>& updateRows() {
         {"delta plan named in other letter case", true, "plan:staged/LAUNCHER-UPDATE-PLAN.JSON", "",
          "exit", -1, Windows},
         {"launcher only in a subdirectory", false,
-         "rename:staged/ClientLauncher.exe=staged/bin/ClientLauncher.exe", kIncomplete},
+         "move:staged/ClientLauncher.exe=staged/bin/ClientLauncher.exe", kIncomplete},
         // Left by an update that died: taken away before the copy, or every later update fails.
         {"a stale copy beside a launcher file", true, "write:inst/bin/core.dll.tavorin-new=stale",
          ""},
@@ -273,31 +262,28 @@ const QList<UpdateRow>& updateRows() {
         // Only the result check reads a kept file again.
         {"delta kept file changed after the checks", true, "late write:inst/keep.dat=KEPT",
          "Update file does not match its declared hash: keep.dat", "exit", -2},
-        {"signed full package, elevated", false, "elevated|release:2.0", ""},
-        {"signed delta, elevated", true, "elevated|release:2.0", ""},
+        {"signed full package, elevated", false, "elevated|release:{}", ""},
+        {"signed delta, elevated", true, "elevated|release:{}", ""},
         {"elevated without a signed release", false, "elevated",
          "An elevated launcher update needs a signed release manifest."},
         // Found, a release is checked whatever the run's rights.
         {"release signed by another key", false, "release:untrusted",
          "Signed envelope signature is invalid."},
-        {"release signed by an unknown key", true, "elevated|release:unknown-key",
-         "Signed envelope uses an unknown key: someone-else"},
-        {"game manifest offered as a release", false, "elevated|release:game",
-         "Launcher release manifest is invalid."},
-        {"release of another version", true, "elevated|release:3.0",
+        {"release of another kind", false, R"(elevated|release:{"kind":"game"})", kInvalidRelease},
+        {"release of schema version 2", true, R"(elevated|release:{"schemaVersion":2})",
+         kInvalidRelease},
+        {"release of another version", true, R"(elevated|release:{"version":"3.0"})",
          "Launcher release manifest is for another version."},
-        {"full package with a file more", false, "elevated|release:2.0|write:staged/extra.dll=x",
+        {"full package with a file more", false, "elevated|release:{}|write:staged/extra.dll=x",
          kNotAsSigned},
         {"full package with a file less", false, "elevated|release:extra", kNotAsSigned},
         {"delta inventory other than the release", true, "elevated|release:extra", kNotAsSigned},
         // Gone while its size is taken, back before it is installed: not listed, so never
         // installed.
-        {"unlisted file away while measured", false,
-         "elevated|release:extra|write:staged/version.dll=v|sized remove:staged/version.dll|"
-         "late write:staged/version.dll=v",
-         kNotAsSigned},
+        {"unlisted file away while measured", false, "elevated|release:extra|write:staged/v.dll=v|"
+         "sized remove:staged/v.dll|late write:staged/v.dll=v", kNotAsSigned},
         {"signed file of other bytes swapped in after the checks", false,
-         "elevated|release:2.0|late write:staged/bin/core.dll=NEW core, longer", kNotInstalled,
+         "elevated|release:{}|late write:staged/bin/core.dll=NEW core, longer", kNotInstalled,
          "exit", -2},
         // How the new launcher answers. One left by an earlier update counts only when the
         // launcher writes it anew.
@@ -321,18 +307,17 @@ const QList<UpdateRow>& updateRows() {
         // backslash names the directory.
         {"double quotes and a trailing backslash in the paths", true,
          "names:inst \"q\" \\=ack \"q\" \\", "", "exit", -1, Posix},
-        {"launcher in lower case", false,
-         "rename:staged/ClientLauncher.exe=staged/clientlauncher.exe", kIncomplete, "exit", -1,
-         Posix},
+        {"lower-case launcher", false, "move:staged/ClientLauncher.exe=staged/clientlauncher.exe",
+         kIncomplete, "exit", -1, Posix},
         {"delta staging holds two names equal after folding", true,
          "write:staged/BIN/core.dll=new core, longer", kUnexpected, "exit", -1, Posix},
         {"link in the package", false, "write:outside/f=x|link:staged/bin/f=outside/f",
          kUnsafePackage, "exit", -1, Posix},
         {"dangling link in the delta staging", true, "link:staged/d=outside/none",
          "Launcher delta staging contains an unsafe path.", "exit", -1, Posix},
-        {"staged root a link", false, "rename:staged=real|link:staged=real", kUnsafePackage, "exit",
+        {"staged root a link", false, "move:staged=real|link:staged=real", kUnsafePackage, "exit",
          -1, Posix},
-        {"installation root a link", false, "rename:inst=real|link:inst=real", kUnsafeLink, "exit",
+        {"installation root a link", false, "move:inst=real|link:inst=real", kUnsafeLink, "exit",
          -1, Posix},
         {"a stale copy a link to a directory outside", true,
          "write:outside/dir/f=x|link:inst/bin/core.dll.tavorin-new=outside/dir", "", "exit", -1,
@@ -344,17 +329,17 @@ const QList<UpdateRow>& updateRows() {
          kUnsafeLink, "exit", 7, Posix},
         // The program holds the staging open from the start, so finds no release in it.
         {"signed release reached through a linked staging", false,
-         "elevated|release:2.0|rename:staged=real|link:staged=real",
+         "elevated|release:{}|move:staged=real|link:staged=real",
          "Signed envelope is empty or exceeds its size limit.", "exit", -1, Posix | InProcess},
         {"signed release reached through a linked staging, as a whole process", false,
-         "elevated|release:2.0|rename:staged=real|link:staged=real",
+         "elevated|release:{}|move:staged=real|link:staged=real",
          "An elevated launcher update needs a signed release manifest.", "exit", -1,
          Posix | WholeProcess},
-        {"staged file swapped for a link after the checks", false,
-         "write:outside/secret=s|late remove:staged/bin/core.dll|"
-         "late link:staged/bin/core.dll=outside/secret",
+        {"staged file swapped for a link after the checks", false, "write:outside/secret=s|"
+         "late remove:staged/bin/core.dll|late link:staged/bin/core.dll=outside/secret",
          kNotInstalled, "exit", -2, Posix},
     };
+    // clang-format on
     return rows;
 }
 
@@ -366,32 +351,16 @@ bool prepareUpdate(const UpdateScenario& s, RowRequest& request, const QString& 
             continue;
         }
         step.remove(0, phase.isEmpty() ? 0 : phase.size() + 1);
-        const QString verb = step.section(':', 0, 0);
-        const QString a = s.path(step.section(':', 1).section('=', 0, 0));
-        const QString b = step.section('=', 1);
-        bool ok = true;
-        if (verb == "write") {
-            ok = QDir().mkpath(QFileInfo(a).path()) && writeFile(a, b.toUtf8());
-        } else if (verb == "remove") {
-            ok = QFile::remove(a) || QDir(a).removeRecursively();
-        } else if (verb == "rename") {
-            ok = QDir().mkpath(QFileInfo(s.path(b)).path()) && QFile::rename(a, s.path(b));
-        } else if (verb == "mkdir") {
-            ok = QDir().mkpath(a);
-        } else if (verb == "link") {
-            ok = QFile::link(s.path(b), a);
-        } else if (verb == "elevated") {
+        const QString arg = step.section(':', 1);
+        if (step == "elevated") {
             request.elevated = true;
-        } else if (verb == "release") {
-            ok = stageRelease(s, step.section(':', 1));
-        } else if (verb == "staged-root") {
-            request.stagedRoot = a;
-        } else if (verb == "plan") {
-            request.deltaPlan = a;
-        }
-        if (!ok) {
-            qWarning() << "setup step failed" << step;
-            return false;
+        } else if (step.startsWith("staged-root:")) {
+            request.stagedRoot = s.path(arg);
+        } else if (step.startsWith("plan:")) {
+            request.deltaPlan = s.path(arg);
+        } else if (!step.startsWith("names:") &&
+                   !(step.startsWith("release:") && stageRelease(s, arg)) && !fileStep(s, step)) {
+            return failed(step);
         }
     }
     return true;

@@ -14,7 +14,9 @@ namespace testsupport {
 bool writeTree(const QString& root, const FileTree& files) {
     for (auto file = files.begin(); file != files.end(); ++file) {
         const QString path = QDir(root).filePath(file.key());
-        if (!QDir().mkpath(QFileInfo(path).path()) || !writeFile(path, file.value())) {
+        const bool directory = file.value() == "<dir>";
+        if (!QDir().mkpath(directory ? path : QFileInfo(path).path()) ||
+            (!directory && !writeFile(path, file.value()))) {
             return false;
         }
     }

@@ -18,7 +18,8 @@ using FileTree = QMap<QString, QByteArray>;
 // `visibleOnly`.
 FileTree fileTree(const QString& root, bool visibleOnly = true, bool directories = false);
 
-// Writes each file of `files` under `root`, making the directories on the way.
+// Writes each file of `files` under `root`, making the directories on the way; one whose content
+// is "<dir>" (as fileTree() shows directories) is made a directory.
 bool writeTree(const QString& root, const FileTree& files);
 
 // Each file's path, size and SHA-256, as manifests, delta plans and releases list them.

@@ -9,20 +9,7 @@
 
 namespace testsupport {
 
-namespace {
-
 const QByteArray kDirectory = "<dir>";
-
-FileTree withDirectories(FileTree files) {
-    for (const QString& path : files.keys()) {
-        for (qsizetype slash = path.indexOf('/'); slash > 0; slash = path.indexOf('/', slash + 1)) {
-            files.insert(path.left(slash), kDirectory);
-        }
-    }
-    return files;
-}
-
-}  // namespace
 
 UpdateScenario::UpdateScenario(const QString& directory, bool delta, const QString& rootName,
                                const QString& ackName)
@@ -43,25 +30,16 @@ QString UpdateScenario::planPath() const {
 
 bool UpdateScenario::write() const {
     const QString launcher = staging + "/ClientLauncher.exe";
-    for (const QString& empty : emptyDirectories) {
-        if (!QDir().mkpath(root + '/' + empty)) {
-            return false;
-        }
-    }
-    if (!writeTree(root, old) || !writeTree(staging, staged) || !QDir().mkpath(path("outside")) ||
-        !QFile::setPermissions(launcher, QFile::permissions(launcher) | QFileDevice::ExeOwner)) {
-        return false;
-    }
-    return !delta ||
-           writeFile(
-               planPath(),
-               QJsonDocument(QJsonObject{{"schemaVersion", 1},
-                                         {"fromVersion", "1.0"},
-                                         {"toVersion", "2.0"},
-                                         {"files", inventoryOf(after(false))},
-                                         {"replace", QJsonArray::fromStringList(staged.keys())},
-                                         {"remove", QJsonArray::fromStringList(removed)}})
-                   .toJson());
+    const QJsonObject plan{{"schemaVersion", 1},
+                           {"fromVersion", "1.0"},
+                           {"toVersion", "2.0"},
+                           {"files", inventoryOf(after(false))},
+                           {"replace", QJsonArray::fromStringList(staged.keys())},
+                           {"remove", QJsonArray::fromStringList(removed)}};
+    return writeTree(root, before()) && writeTree(staging, staged) &&
+           QDir().mkpath(path("outside")) &&
+           QFile::setPermissions(launcher, QFile::permissions(launcher) | QFileDevice::ExeOwner) &&
+           (!delta || writeFile(planPath(), QJsonDocument(plan).toJson()));
 }
 
 QJsonArray UpdateScenario::releaseFiles() const {
@@ -69,38 +47,29 @@ QJsonArray UpdateScenario::releaseFiles() const {
 }
 
 FileTree UpdateScenario::before(bool directories) const {
-    if (!directories) {
-        return old;
+    FileTree tree = old;
+    for (const char* name :
+         {"bin", "data", "old", "plugins", "plugins/sub", "cache", "saves", "saves/slot1"}) {
+        tree.insert(name, kDirectory);
     }
-    FileTree tree = withDirectories(old);
-    for (const QString& empty : emptyDirectories) {
-        tree.insert(withDirectories({{empty + "/x", {}}}));
-        tree.remove(empty + "/x");
-    }
-    return tree;
+    return directories ? tree : old;
 }
 
 FileTree UpdateScenario::after(bool directories) const {
-    FileTree tree = old;
-    const auto drop = [&tree](const QString& path) {
-        tree.removeIf([&path](const auto& entry) {
-            return entry.key() == path || entry.key().startsWith(path + '/');
-        });
-    };
-    for (const QString& path : removed + staged.keys()) {
-        drop(path);
-    }
+    FileTree tree = before();
+    tree.remove("data/d1");
     tree.insert(staged);
-    if (!directories) {
-        return tree;
-    }
-    tree = withDirectories(tree);
-    // An empty directory stays unless a removal below it pruned it.
-    for (const QString& empty : emptyDirectories) {
-        if (std::none_of(removed.cbegin(), removed.cend(),
-                         [&empty](const QString& path) { return path.startsWith(empty + '/'); })) {
-            tree.insert(empty, kDirectory);
+    tree.insert("new", kDirectory);
+    tree.insert("new/deep", kDirectory);
+    // A delta also takes old/x.dll with the directory it empties, plugins whole (but for the file
+    // it installs anew there), and the empty cache, pruned by the removal of cache/gone.txt.
+    for (const char* gone : {"old", "old/x.dll", "plugins/p1.dll", "cache"}) {
+        if (delta) {
+            tree.remove(gone);
         }
+    }
+    if (!directories) {
+        tree.removeIf([](const auto& entry) { return entry.value() == kDirectory; });
     }
     return tree;
 }

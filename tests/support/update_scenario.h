@@ -3,8 +3,7 @@
 // created under new directories and one in an empty directory that was there, a file kept; a
 // delta also removes a file (emptying its directory), a whole directory (one of whose files it
 // then installs anew) and a path that is not there (in another empty directory, which it
-// prunes). A rollback must leave both empty
-// directories as they were.
+// prunes). A rollback must leave both empty directories as they were.
 #pragma once
 
 #include <QJsonArray>
@@ -68,7 +67,6 @@ public:
                        {"plugins/sub/p2.dll", "new p2"},
                        {"saves/slot1/slot.dat", "slot"}};
     const QStringList removed;
-    const QStringList emptyDirectories = {"cache", "saves/slot1"};
 };
 
 }  // namespace testsupport
