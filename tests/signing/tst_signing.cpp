@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -37,8 +38,6 @@ QByteArray keyDocument(const QJsonArray& entries) {
     return QJsonDocument(QJsonObject{{"schemaVersion", 1}, {"keys", entries}})
         .toJson(QJsonDocument::Compact);
 }
-
-QStringList* capturedLog = nullptr;
 
 }  // namespace
 
@@ -91,18 +90,14 @@ private slots:
         const QString file = dir.filePath(QStringLiteral("dev.json"));
         QVERIFY(document == "-" || testsupport::writeFile(file, document));
         qputenv("TAVORIN_LAUNCHER_TRUSTED_KEYS_FILE", file.toUtf8());
-        QStringList logged;
-        capturedLog = &logged;
-        const QtMessageHandler previous = qInstallMessageHandler(
-            [](QtMsgType type, const QMessageLogContext&, const QString& text) {
-                capturedLog->append(QStringList{"debug", "warning", "critical"}.value(type) + ": " +
-                                    text);
-            });
+        if (!log.isEmpty()) {
+            QTest::ignoreMessage(log.startsWith("warning") ? QtWarningMsg : QtCriticalMsg,
+                                 qPrintable(log.section(": ", 1).replace("{F}", file)));
+        }
+        QTest::failOnWarning(QRegularExpression());  // any other
         const SignatureVerifier verifier(
             !QByteArray(QTest::currentDataTag()).startsWith("not allowed"));
-        qInstallMessageHandler(previous);
         qunsetenv("TAVORIN_LAUNCHER_TRUSTED_KEYS_FILE");
-        QCOMPARE(logged.replaceInStrings(file, "{F}").join('\n'), log);
         ids << kTestKeyId;
         ids.sort();
         QCOMPARE(verifier.trustedKeyIds(), ids);
