@@ -1,11 +1,10 @@
 // Tests of SignatureVerifier. The executable has test-trusted-keys.json compiled in, so every
-// verifier made here starts from the single key "launcher-test-1" of testsupport::testSigningKey().
+// verifier made here starts from the single key "launcher-test-1" of testSigningKey().
 // The fuzz targets trusted_keys and envelope check on every run that whatever is accepted keeps
 // the rules (ids trimmed and within their length, canonical base64url, 64-byte signatures the key
 // made); the rows here hold each limit at and one past it, and give each message once.
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -13,8 +12,7 @@
 #include "signature_verifier.h"
 #include "signing_fixtures.h"
 
-using testsupport::base64Url;
-using testsupport::signEnvelope;
+using namespace testsupport;
 
 namespace {
 
@@ -52,9 +50,9 @@ private slots:
         QTest::addColumn<QByteArray>("document");  // "-": no file there
         QTest::addColumn<QString>("log");          // "<level>: <text>", {F} the file's path
         QTest::addColumn<QStringList>("ids");
-        const QByteArray testKey = testsupport::testSigningKey().publicKey();
+        const QByteArray testKey = testSigningKey().publicKey();
         const QString p = base64Url(testKey);
-        const QString q = base64Url(testsupport::untrustedSigningKey().publicKey());
+        const QString q = base64Url(untrustedSigningKey().publicKey());
         const QJsonObject replacing = keyEntry(kTestKeyId, q);
         const QString taken = "warning: development trusted keys loaded from {F}";
         const QString refused = "critical: development trusted key file rejected: ";
@@ -67,6 +65,7 @@ private slots:
         row("not allowed: ignored", keyDocument({replacing}), "");
         row("file cannot be opened", "-", "critical: development trusted key file could not be opened: {F}");
         row("development key replaces the compiled-in key", keyDocument({replacing}), taken);
+        row("the repository's document", readFile(LU_REPOSITORY_TRUSTED_KEYS), taken, {"launcher-prod-1"});
         // Ids trimmed, other members ignored, ids compared case-sensitively.
         row("key id of 100 code units once trimmed, ids in two cases",
             keyDocument({QJsonObject{{"keyId", " " + kId100 + "\t"}, {"publicKey", q}, {"x", 7}},
@@ -88,7 +87,7 @@ private slots:
         QFETCH(QStringList, ids);
         QTemporaryDir dir;
         const QString file = dir.filePath(QStringLiteral("dev.json"));
-        QVERIFY(document == "-" || testsupport::writeFile(file, document));
+        QVERIFY(document == "-" || writeFile(file, document));
         qputenv("TAVORIN_LAUNCHER_TRUSTED_KEYS_FILE", file.toUtf8());
         if (!log.isEmpty()) {
             QTest::ignoreMessage(log.startsWith("warning") ? QtWarningMsg : QtCriticalMsg,
@@ -105,8 +104,7 @@ private slots:
         const bool replaced = log.startsWith("warning") && document.contains("launcher-test-1");
         QByteArray payload;
         QString keyId, message;
-        const auto key =
-            replaced ? testsupport::untrustedSigningKey() : testsupport::testSigningKey();
+        const auto key = replaced ? untrustedSigningKey() : testSigningKey();
         QVERIFY2(verifier.verifyEnvelope(signEnvelope("p", {}, key), payload, keyId, message),
                  qPrintable(message));
     }
@@ -129,7 +127,7 @@ private slots:
                                             << (refusal.isEmpty() ? payload : QByteArray()) << key;
         };
         const QByteArray good = signEnvelope(kPayload);
-        const QByteArray signature = testsupport::testSigningKey().sign(kPayload);
+        const QByteArray signature = testSigningKey().sign(kPayload);
         const QByteArray largest(8388608, '\0');
         // "-_-_" in base64url is "+/+/" in the standard alphabet: a decoder taking both accepts.
         const QByteArray dashes = QByteArray::fromHex("fbffbffbffbf");
@@ -160,7 +158,7 @@ private slots:
         row("payload with a lone character after its last group", signEnvelope(dashes, {{"payload", d + 'A'}}), kMalformed);
         // The signature covers exactly the decoded payload bytes, both ends of them.
         row("signature over the payload's base64url text",
-            signEnvelope(kPayload, {{"signature", base64Url(testsupport::testSigningKey().sign(base64Url(kPayload).toLatin1()))}}),
+            signEnvelope(kPayload, {{"signature", base64Url(testSigningKey().sign(base64Url(kPayload).toLatin1()))}}),
             kInvalid);
         // clang-format on
         for (const int at : {0, 13}) {
@@ -173,8 +171,7 @@ private slots:
             return QByteArray::fromHex(value.toString().toLatin1());
         };
         int count = 0;
-        const QByteArray vectors =
-            testsupport::readFile(QStringLiteral(LU_WYCHEPROOF_ED25519_FILE));
+        const QByteArray vectors = readFile(QStringLiteral(LU_WYCHEPROOF_ED25519_FILE));
         for (const QJsonValue group : QJsonDocument::fromJson(vectors)["testGroups"].toArray()) {
             for (const QJsonValue test : group["tests"].toArray()) {
                 const QByteArray message = hex(test["msg"]);
@@ -208,34 +205,6 @@ private slots:
         QCOMPARE(message, refusal.isEmpty() ? QStringLiteral("untouched") : refusal);
         QCOMPARE(keyId, keyIdOut);
         QVERIFY(payload == payloadOut);
-    }
-
-    // The compiled-in trusted key document, seen from probes built with
-    // lu_add_trusted_keys_resource() as LauncherUpdater is (this executable's own is the test
-    // document): the resource must be registered before main() and found where it is read.
-    void embeddedDocument_data() {
-        QTest::addColumn<QString>("probe");
-        QTest::addColumn<QString>("output");  // the log as "<level>: <text>", then the key ids
-        QTest::newRow("repository document") << LU_PROBE_REPOSITORY_KEYS << "launcher-prod-1\n";
-        QTest::newRow("no document")
-            << LU_PROBE_NO_KEYS << "critical: embedded trusted key configuration is missing\n\n";
-        QTest::newRow("refused document")
-            << LU_PROBE_REFUSED_KEYS
-            << "critical: trusted key configuration rejected: " + kKeyInvalid + "\n\n";
-    }
-
-    void embeddedDocument() {
-        QFETCH(QString, probe);
-        QFETCH(QString, output);
-        // Inherited by the probe; this test's own log goes through QtTest's handler.
-        qputenv("QT_FORCE_STDERR_LOGGING", "1");
-        qputenv("QT_MESSAGE_PATTERN", "%{type}: %{message}");
-        QProcess process;
-        process.setProcessChannelMode(QProcess::MergedChannels);
-        process.start(probe);
-        QVERIFY2(process.waitForFinished(60000), qPrintable(process.errorString()));
-        // A Windows build writes its standard streams in text mode.
-        QCOMPARE(QString::fromUtf8(process.readAll()).replace("\r\n", "\n"), output);
     }
 };
 
