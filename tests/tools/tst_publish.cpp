@@ -85,10 +85,6 @@ private slots:
         QTest::addColumn<QString>("arguments");
         QTest::addColumn<QString>("message");  // on stdout or stderr
         QTest::addColumn<QString>("files");
-        const auto row = [](const char* name, int code, const QString& arguments,
-                            const char* message, const QString& files = {}) {
-            QTest::newRow(name) << code << arguments << message << files;
-        };
         // clang-format off
         const QString manifest = "manifest --build source --manifest-id m --game-id g --channel stable --generation 1 --output output";
         const QString full = "full --to source --output output";
@@ -96,43 +92,39 @@ private slots:
         const QString launcher = "source/ClientLauncher.exe=c source/LauncherUpdater.exe=u ";
         const QString stage = "stage-repair --installation install --build build --envelope e.json --trusted-keys %T --output output";
         const QString testKeys = QJsonDocument::fromJson(readFile(LAUNCHERUPDATER_TEST_TRUSTED_KEYS)).toJson(QJsonDocument::Compact);
-        row("unknown switch", 2, "full --to a --output b --force", "unknown switch '--force'");
-        row("missing switch", 2, "sign --payload p", "missing switch --private-key");
-        row("switch twice", 2, "full --to a --to=b", "switch --to is given twice");
-        row("channel", 2, QString(manifest).replace("stable", "beta"), "stable or preview.");
-        row("key without its id", 2, full + " --private-key k", "sign the release together.");
-        row("key id of 101 characters", 2, keygen.arg(QString(101, 'k'), "t"), "1 to 100");
-        row("version of an unsigned package", 2, full + " --version 2", "of a signed release");
-        row("unreadable input", 1, "sign --payload p --private-key k --key-id k --output e", "p could not be read");
-        row("key id the document holds", 1, keygen.arg("launcher-test-1", "t"), "already holds a key", "t=" + testKeys);
-        row("private key that exists", 1, keygen.arg("k", "t"), "exists", "k.pem=kept");
+        QTest::newRow("unknown switch") << 2 << "full --to a --output b --force" << "unknown switch '--force'" << "";
+        QTest::newRow("missing switch") << 2 << "sign --payload p" << "missing switch --private-key" << "";
+        QTest::newRow("switch twice") << 2 << "full --to a --to=b" << "switch --to is given twice" << "";
+        QTest::newRow("channel") << 2 << QString(manifest).replace("stable", "beta") << "stable or preview." << "";
+        QTest::newRow("key without its id") << 2 << full + " --private-key k" << "sign the release together." << "";
+        QTest::newRow("key id of 101 characters") << 2 << keygen.arg(QString(101, 'k'), "t") << "1 to 100" << "";
+        QTest::newRow("version of an unsigned package") << 2 << full + " --version 2" << "of a signed release" << "";
+        QTest::newRow("unreadable input") << 1 << "sign --payload p --private-key k --key-id k --output e" << "p could not be read" << "";
+        QTest::newRow("key id the document holds") << 1 << keygen.arg("launcher-test-1", "t") << "already holds a key" << "t=" + testKeys;
+        QTest::newRow("private key that exists") << 1 << keygen.arg("k", "t") << "exists" << "k.pem=kept";
         // The private key just written goes again.
-        row("key document not written", 1, keygen.arg("k", "missing/t"), "Could not write");
-        row("key and document one file", 1, keygen.arg("k", "sub/../k.pem"), "are one file", "sub/");
-        row("empty build", 1, manifest, "holds no files", "source/");
-        row("hidden file in a launcher", 1, full, ".settings is hidden", launcher + "source/.settings=");
-        row("release envelope in a launcher", 1, full, "keeps for the signed release", launcher + "source/launcher-release.envelope.json=x");
-        row("launcher in lower case", 1, full, "no ClientLauncher.exe at its top", "source/clientlauncher.exe=c source/LauncherUpdater.exe=u");
-        row("delta without the updater", 1, "delta --from source --to source --from-version 1 --version 2 --output output",
-            "no LauncherUpdater.exe at its top", "source/ClientLauncher.exe=c");
+        QTest::newRow("key document not written") << 1 << keygen.arg("k", "missing/t") << "Could not write" << "";
+        QTest::newRow("key and document one file") << 1 << keygen.arg("k", "sub/../k.pem") << "are one file" << "sub/";
+        QTest::newRow("empty build") << 1 << manifest << "holds no files" << "source/";
+        QTest::newRow("hidden file in a launcher") << 1 << full << ".settings is hidden" << launcher + "source/.settings=";
+        QTest::newRow("release envelope in a launcher") << 1 << full << "keeps for the signed release" << launcher + "source/launcher-release.envelope.json=x";
+        QTest::newRow("launcher in lower case") << 1 << full << "no ClientLauncher.exe at its top" << "source/clientlauncher.exe=c source/LauncherUpdater.exe=u";
+        QTest::newRow("delta without the updater") << 1 << "delta --from source --to source --from-version 1 --version 2 --output output" << "no LauncherUpdater.exe at its top" << "source/ClientLauncher.exe=c";
         // stage-repair of the damaged bin/game.exe.
-        row("nothing to repair", 0, stage, "Nothing to repair", "install/bin/game.exe=game");
-        row("generation 0", 1, stage, "ids, channel or generation",
-            "e.json=" + signEnvelope(QByteArray(kGameManifest).replace("\"generation\":1", "\"generation\":0")));
-        row("forged signature", 1, stage, "signature is invalid.",
-            "e.json=" + signEnvelope(kGameManifest, {{"signature", QString(86, 'A')}}));
-        row("build file not the signed one", 1, stage, "is not the file the manifest signs", "build/bin/game.exe=gamE");
+        QTest::newRow("nothing to repair") << 0 << stage << "Nothing to repair" << "install/bin/game.exe=game";
+        QTest::newRow("generation 0") << 1 << stage << "ids, channel or generation" << QString("e.json=") + signEnvelope(QByteArray(kGameManifest).replace("\"generation\":1", "\"generation\":0"));
+        QTest::newRow("forged signature") << 1 << stage << "signature is invalid." << QString("e.json=") + signEnvelope(kGameManifest, {{"signature", QString(86, 'A')}});
+        QTest::newRow("build file not the signed one") << 1 << stage << "is not the file the manifest signs" << "build/bin/game.exe=gamE";
         // Wine shows links and names Windows cannot hold otherwise, and has no prlimit.
         if (!harness::underWine()) {
-            row("link", 1, manifest, "a.dll is a symbolic link", "source/a.dll=<link>");
-            row("device name", 1, manifest, "aux.txt has a name the updater refuses", "source/aux.txt=x");
-            row("name Windows cannot hold", 1, manifest, "a?.dll has a name Windows", "source/a?.dll=x");
-            row("letter case", 1, manifest, "only in letter case", "source/Bin/a=x source/bin/b=y");
+            QTest::newRow("link") << 1 << manifest << "a.dll is a symbolic link" << "source/a.dll=<link>";
+            QTest::newRow("device name") << 1 << manifest << "aux.txt has a name the updater refuses" << "source/aux.txt=x";
+            QTest::newRow("name Windows cannot hold") << 1 << manifest << "a?.dll has a name Windows" << "source/a?.dll=x";
+            QTest::newRow("letter case") << 1 << manifest << "only in letter case" << "source/Bin/a=x source/bin/b=y";
             // A copy cut short, as by a full disk, leaves no partial output directory behind.
-            row("copy cut short", 1, "env --ignore-signal=XFSZ prlimit --fsize=16384 %P " + full,
-                "Could not copy", launcher + "source/big.dat=" + QString(65536, 'u'));
-            row("link in the installation", 1, stage, "game.exe lies behind a symbolic link", "install/bin/game.exe=<link>");
-            row("link in the build", 1, stage, "game.exe lies behind a symbolic link", "build/bin/game.exe=<link>");
+            QTest::newRow("copy cut short") << 1 << "env --ignore-signal=XFSZ prlimit --fsize=16384 %P " + full << "Could not copy" << launcher + "source/big.dat=" + QString(65536, 'u');
+            QTest::newRow("link in the installation") << 1 << stage << "game.exe lies behind a symbolic link" << "install/bin/game.exe=<link>";
+            QTest::newRow("link in the build") << 1 << stage << "game.exe lies behind a symbolic link" << "build/bin/game.exe=<link>";
         }
         // clang-format on
     }
