@@ -34,11 +34,9 @@ using namespace testsupport;
 namespace reference {
 
 bool isReservedPathSegment(const QString& segment) {
-    if (segment.endsWith(QLatin1Char(' ')) || segment.endsWith(QLatin1Char('.'))) {
-        return true;
-    }
-    // The name before the first dot, without the spaces that end it, one character at a time in
-    // upper case: a device, or COM or LPT and a digit 1 to 9 (or a superscript 1 to 3).
+    // Ends in a space or a dot, or the name before the first dot, without the spaces that end it
+    // and one character at a time in upper case, is a device: COM or LPT with a digit 1 to 9 (or
+    // a superscript 1 to 3), or one of the others.
     QString base = segment.left(segment.indexOf(QLatin1Char('.')));
     while (base.endsWith(QLatin1Char(' '))) {
         base.chop(1);
@@ -46,7 +44,8 @@ bool isReservedPathSegment(const QString& segment) {
     for (QChar& c : base) {
         c = c.toUpper();
     }
-    return QStringList{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}.contains(base) ||
+    return segment.endsWith(QLatin1Char(' ')) || segment.endsWith(QLatin1Char('.')) ||
+           QStringList{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}.contains(base) ||
            (base.size() == 4 && (base.startsWith("COM") || base.startsWith("LPT")) &&
             QStringLiteral("123456789\u00b9\u00b2\u00b3").contains(base[3]));
 }
