@@ -26,9 +26,42 @@
 #include "signing_fixtures.h"
 #include "strict_base64url.h"
 
-namespace reference {  // reference_path_rules.cpp
-bool isReservedPathSegment(const QString& segment);
-bool isSafeRelativePath(const QString& path);
+using namespace testsupport;
+
+// The path rules written a second time, from their description alone and as plainly as can be,
+// without path cleaning: the path_rules target checks that both give the same answer for every
+// input.
+namespace reference {
+
+bool isReservedPathSegment(const QString& segment) {
+    // Ends in a space or a dot, or the name before the first dot, without the spaces that end it
+    // and one character at a time in upper case, is a device: COM or LPT with a digit 1 to 9 (or
+    // a superscript 1 to 3), or one of the others.
+    QString base = segment.left(segment.indexOf(QLatin1Char('.')));
+    while (base.endsWith(QLatin1Char(' '))) {
+        base.chop(1);
+    }
+    for (QChar& c : base) {
+        c = c.toUpper();
+    }
+    return segment.endsWith(QLatin1Char(' ')) || segment.endsWith(QLatin1Char('.')) ||
+           QStringList{"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"}.contains(base) ||
+           (base.size() == 4 && (base.startsWith("COM") || base.startsWith("LPT")) &&
+            QStringLiteral("123456789\u00b9\u00b2\u00b3").contains(base[3]));
+}
+
+bool isSafeRelativePath(const QString& path) {
+    if (path.isEmpty() || path.size() > 1024 || path.contains(QLatin1Char('\\')) ||
+        path.contains(QLatin1Char(':')) || path.contains(QChar(0))) {
+        return false;
+    }
+    const QStringList segments = path.split(QLatin1Char('/'));
+    return std::none_of(segments.cbegin(), segments.cend(), [](const QString& segment) {
+        return segment.isEmpty() || segment == "." || segment == ".." ||
+               reference::isReservedPathSegment(segment);
+    });
+}
+
 }  // namespace reference
 
 namespace {
@@ -56,10 +89,10 @@ QString scratch(const QString& relative) {
 // A verifier that trusts the tests' key ("launcher-test-1") and nothing else.
 const SignatureVerifier& testVerifier() {
     static std::unique_ptr<SignatureVerifier> verifier;
-    static QString message;
-    static const bool read = SignatureVerifier::fromTrustedKeyDocument(
-        testsupport::readFile(QStringLiteral(LU_TEST_TRUSTED_KEYS)), verifier, message);
-    require(read, "the tests' trusted key document could not be read");
+    QString message;
+    require(verifier || SignatureVerifier::fromTrustedKeyDocument(
+                            readFile(QStringLiteral(LU_TEST_TRUSTED_KEYS)), verifier, message),
+            "the tests' trusted key document could not be read");
     return *verifier;
 }
 
@@ -124,7 +157,7 @@ struct Guarded final : FileOperationsWrapper {
 
 namespace readers {
 
-// Against the plain second implementation in reference_path_rules.cpp. The first byte picks how
+// Against the plain second implementation above. The first byte picks how
 // the rest becomes text: UTF-8 lets the dictionary's names through; UTF-16 reaches every code
 // unit, NUL and lone surrogates among them.
 void path_rules(const QByteArray& input) {
@@ -182,17 +215,13 @@ void envelope(const QByteArray& input) {
                 unverified.size() <= SignatureVerifier::kMaxPayloadBytes,
             "an envelope was read from text that is not base64url of it");
     require(!verified || (keyId == QLatin1String("launcher-test-1") &&
-                          signature == testsupport::testSigningKey().sign(payload)),
+                          signature == testSigningKey().sign(payload)),
             "an envelope verified that the key did not sign");
 }
 
 // The signed game manifest's payload, against the plan the tests' scenario writes.
 void game_manifest(const QByteArray& input) {
-    RepairPlan plan;
-    plan.manifestId = QStringLiteral("m-1");
-    plan.gameId = QStringLiteral("game");
-    plan.channel = QStringLiteral("stable");
-    plan.generation = 7;
+    RepairPlan plan{{}, {}, {}, "m-1", "game", "stable", 7, {}, {}};
     QString message;
     if (!parseGameManifest(input, plan, message)) {
         return require(!message.isEmpty(), "a refused manifest gave no reason");
@@ -216,7 +245,7 @@ void release_manifest(const QByteArray& input) {
 // The delta plan in a staged root, for the versions the tests' scenario updates between.
 void delta_plan(const QByteArray& input) {
     const QString planPath = scratch(QStringLiteral("launcher-update-plan.json"));
-    require(testsupport::writeFile(planPath, input), "the input could not be written");
+    require(writeFile(planPath, input), "the input could not be written");
     DeltaPlan plan;
     QString message;
     if (!loadDeltaPlan(planPath, QStringLiteral("1.0"), QStringLiteral("2.0"),
@@ -240,10 +269,10 @@ void delta_plan(const QByteArray& input) {
 // The repair plan in the staging of the tests' scenario, with its signed manifest beside it, so
 // that a plan that keeps the scenario's identity goes on to the manifest.
 void repair_plan(const QByteArray& input) {
-    static testsupport::RepairScenario scenario(scratch(QString()));
+    static RepairScenario scenario(scratch(QString()));
     static const bool written = scenario.writeDocuments();
     require(written, "the scenario could not be written");
-    require(testsupport::writeFile(scenario.planPath(), input), "the input could not be written");
+    require(writeFile(scenario.planPath(), input), "the input could not be written");
     RepairPlan plan;
     int errorCode = 21;
     QString message;
@@ -265,27 +294,27 @@ void repair_plan(const QByteArray& input) {
 // scenario was interrupted in: two files replaced, one copy left beside its target, and links
 // that lead outside. Nothing outside the installation may change, through a link or otherwise.
 void repair_journal(const QByteArray& input) {
-    const testsupport::FileTree outside = {{"x.dat", "outside"}};
+    const FileTree outside = {{"x.dat", "outside"}};
     RepairPlan plan;
     plan.installationRoot = scratch(QStringLiteral("inst"));
     plan.generation = 7;
     QDir root(plan.installationRoot);
-    require(root.removeRecursively() && testsupport::writeTree(scratch("outside"), outside) &&
-                testsupport::writeTree(root.path(), {{"a.dat", "new a"},
-                                                     {"bin/b.dat", "new b"},
-                                                     {"new/c.dat.tavorin-new", "half c"},
-                                                     {".tavorin-backup/7/a.dat", "old a"},
-                                                     {".tavorin-backup/7/bin/b.dat", "old b"}}) &&
+    require(root.removeRecursively() && writeTree(scratch("outside"), outside) &&
+                writeTree(root.path(), {{"a.dat", "new a"},
+                                        {"bin/b.dat", "new b"},
+                                        {"new/c.dat.tavorin-new", "half c"},
+                                        {".tavorin-backup/7/a.dat", "old a"},
+                                        {".tavorin-backup/7/bin/b.dat", "old b"}}) &&
                 QFile::link(scratch("outside"), root.filePath("linked")) &&
                 QFile::link(scratch("outside"), root.filePath(".tavorin-backup/7/out")),
             "the installation could not be laid out");
     const QString journal = repairJournalPath(plan.installationRoot);
-    require(testsupport::writeFile(journal, input), "the input could not be written");
+    require(writeFile(journal, input), "the input could not be written");
     Guarded files;
     QString message;
     require(recoverInterruptedRepair(plan, files, message) != QFileInfo::exists(journal),
             "recovery's answer and the journal left behind disagree");
-    require(testsupport::fileTree(scratch("outside"), false, true) == outside,
+    require(fileTree(scratch("outside"), false, true) == outside,
             "recovery changed something outside the installation");
 }
 
