@@ -8,7 +8,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 # The tests may not grow past the share of the code they have today; the goal is 0.40.
-LIMIT=0.62 scripts/test-size.sh --check
+LIMIT=0.52 scripts/test-size.sh --check
 scripts/build.sh
 ctest --test-dir "${BUILD_DIR:-build}" --output-on-failure
 scripts/build-sanitized.sh
