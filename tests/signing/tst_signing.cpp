@@ -109,6 +109,18 @@ private slots:
                  qPrintable(message));
     }
 
+    // A build that lost its compiled-in document trusts nothing, and says so.
+    void withoutTheCompiledInDocumentNothingIsTrusted() {
+        Q_CLEANUP_RESOURCE(tst_signing_trusted_keys);
+        const auto restore = qScopeGuard([] { Q_INIT_RESOURCE(tst_signing_trusted_keys); });
+        QTest::ignoreMessage(QtCriticalMsg, "embedded trusted key configuration is missing");
+        const SignatureVerifier verifier(false);
+        QCOMPARE(verifier.trustedKeyIds(), QStringList());
+        QByteArray payload;
+        QString keyId, message;
+        QVERIFY(!verifier.verifyEnvelope(signEnvelope("p"), payload, keyId, message));
+    }
+
     // verifyEnvelope, its outputs holding stale values as a caller's might. `keyId` is the key id
     // handed out: empty while its test is not reached. The verifier is the compiled-in test key
     // or, for Project Wycheproof's Ed25519 vectors (public test data, kept beside this file),
